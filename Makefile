@@ -1,0 +1,17 @@
+# Thin wrapper: the commands the README names.
+.PHONY: play build test clean
+
+build:
+	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF
+	cmake --build build/release
+
+play: build
+	./build/release/numoteka
+
+test:
+	cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNUMOTEKA_SANITIZE=ON
+	cmake --build build/test
+	ctest --test-dir build/test --output-on-failure
+
+clean:
+	rm -rf build

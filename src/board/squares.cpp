@@ -1,0 +1,7 @@
+#include "board/squares.h"
+
+namespace numoteka {
+
+void runSquareEvent(int /*player*/, Difficulty /*difficulty*/) {}
+
+}  // namespace numoteka

@@ -1,0 +1,11 @@
+// The events of the squares 1 to 29.
+#pragma once
+
+#include "core/records.h"
+
+namespace numoteka {
+
+// Plays the event of the square on which `player` stands; positions outside 1 to 29 have none.
+void runSquareEvent(int player, Difficulty difficulty);
+
+}  // namespace numoteka

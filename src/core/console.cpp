@@ -1,0 +1,292 @@
+#include "core/console.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <strings.h>
+#include <utility>
+
+namespace numoteka {
+
+namespace {
+
+// Raw input is converted in pieces of at most this many bytes (or one line, if shorter),
+// so that a line of any length costs bounded memory.
+constexpr size_t INPUT_PIECE = 4096;
+
+struct Console {
+    TerminalEncoding encoding = TerminalEncoding::Utf8;
+    bool inMemory = false;
+    std::string typed;  // the memory terminal's keyboard
+    size_t typedRead = 0;
+    bool sourceEnded = false;
+    std::string heldRaw;  // raw bytes kept back for the next piece (a split character or CR)
+    std::string pending;  // code page 932 bytes not read yet
+    size_t pendingRead = 0;
+    std::string output;  // terminal bytes not flushed yet
+};
+
+Console g_console;
+
+iconv_t openConverter(const char* to, const char* from) {
+    iconv_t converter = iconv_open(to, from);
+    if (converter == reinterpret_cast<iconv_t>(-1)) {
+        std::fprintf(stderr, "numoteka: the C library cannot convert %s to %s\n", from, to);
+        std::exit(1);
+    }
+    return converter;
+}
+
+// Length of the well-formed UTF-8 character at the start of `text`, or 0.
+size_t utf8CharLength(std::string_view text) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    if (text.empty()) {
+        return 0;
+    }
+    const unsigned char lead = byte(0);
+    size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead < 0x80) {
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (text.size() < length || byte(1) < low || byte(1) > high) {
+        return 0;
+    }
+    for (size_t i = 2; i < length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+bool isCp932Lead(unsigned char byte) {
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+bool isCp932Trail(unsigned char byte) {
+    return byte >= 0x40 && byte <= 0xFC && byte != 0x7F;
+}
+
+// How many bytes one unconvertible character takes, so that it becomes a single "?".
+size_t utf8BadLength(std::string_view rest) {
+    const size_t length = utf8CharLength(rest);
+    return length == 0 ? 1 : length;
+}
+
+size_t cp932BadLength(std::string_view rest) {
+    const bool pair = rest.size() >= 2 && isCp932Lead(static_cast<unsigned char>(rest[0])) &&
+                      isCp932Trail(static_cast<unsigned char>(rest[1]));
+    return pair ? 2 : 1;
+}
+
+std::string convert(iconv_t converter, std::string_view input,
+                    size_t (*badLength)(std::string_view)) {
+    std::string converted;
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    char* in = const_cast<char*>(input.data());
+    size_t inLeft = input.size();
+    char buffer[1024];
+    while (inLeft > 0) {
+        char* out = buffer;
+        size_t outLeft = sizeof buffer;
+        const size_t result = iconv(converter, &in, &inLeft, &out, &outLeft);
+        converted.append(buffer, static_cast<size_t>(out - buffer));
+        if (result != static_cast<size_t>(-1) || errno == E2BIG) {
+            continue;
+        }
+        const size_t skip = badLength(std::string_view(in, inLeft));
+        converted.push_back('?');
+        in += skip;
+        inLeft -= skip;
+    }
+    return converted;
+}
+
+int nextRawByte() {
+    if (!g_console.inMemory) {
+        return std::getc(stdin);
+    }
+    if (g_console.typedRead == g_console.typed.size()) {
+        return EOF;
+    }
+    return static_cast<unsigned char>(g_console.typed[g_console.typedRead++]);
+}
+
+// Where a piece that stops inside a line must be cut: before a trailing CR (it may belong to
+// a CR LF) and, on a UTF-8 terminal, before a character whose bytes are not all there yet.
+size_t safeCut(const std::string& raw) {
+    size_t cut = raw.size();
+    if (g_console.encoding == TerminalEncoding::Utf8) {
+        for (size_t back = 1; back <= 3 && back <= raw.size(); ++back) {
+            const auto byte = static_cast<unsigned char>(raw[raw.size() - back]);
+            if ((byte & 0xC0) != 0x80) {
+                const size_t needed = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+                if (needed > back) {
+                    cut = raw.size() - back;
+                }
+                break;
+            }
+        }
+    }
+    if (cut > 0 && raw[cut - 1] == '\r') {
+        --cut;
+    }
+    return cut;
+}
+
+// Reads the next line (or piece of a long line) typed, as code page 932.
+void readTypedPiece() {
+    flushOutput();
+    std::string raw = std::exchange(g_console.heldRaw, {});
+    bool lineEnded = false;
+    while (!g_console.sourceEnded && raw.size() < INPUT_PIECE) {
+        const int byte = nextRawByte();
+        if (byte == EOF) {
+            g_console.sourceEnded = true;
+            break;
+        }
+        raw.push_back(static_cast<char>(byte));
+        if (byte == '\n') {
+            lineEnded = true;
+            break;
+        }
+    }
+    if (raw.empty()) {
+        throw InputEnded{};
+    }
+    if (lineEnded) {
+        // Text mode: a CR LF line end reads as LF.
+        if (raw.size() >= 2 && raw[raw.size() - 2] == '\r') {
+            raw.erase(raw.size() - 2, 1);
+        }
+    } else if (!g_console.sourceEnded) {
+        const size_t cut = safeCut(raw);
+        if (cut > 0) {
+            g_console.heldRaw = raw.substr(cut);
+            raw.resize(cut);
+        }
+    }
+    g_console.pending =
+        g_console.encoding == TerminalEncoding::Utf8 ? toCp932(raw) : std::move(raw);
+    g_console.pendingRead = 0;
+}
+
+void resetConsole(TerminalEncoding encoding, bool inMemory) {
+    g_console = Console{};
+    g_console.encoding = encoding;
+    g_console.inMemory = inMemory;
+}
+
+}  // namespace
+
+TerminalEncoding encodingFromLocale() {
+    for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value == nullptr || *value == '\0') {
+            continue;
+        }
+        std::string_view locale(value);
+        const size_t dot = locale.find('.');
+        if (dot == std::string_view::npos) {
+            return TerminalEncoding::Utf8;
+        }
+        std::string codeSet(locale.substr(dot + 1, locale.find('@', dot) - dot - 1));
+        for (const char* shiftJis : {"SJIS", "Shift_JIS", "CP932", "Windows-31J"}) {
+            if (strcasecmp(codeSet.c_str(), shiftJis) == 0) {
+                return TerminalEncoding::ShiftJis;
+            }
+        }
+        return TerminalEncoding::Utf8;
+    }
+    return TerminalEncoding::Utf8;
+}
+
+void attachTerminal(TerminalEncoding encoding) {
+    resetConsole(encoding, false);
+}
+
+void attachMemoryTerminal(std::string typed, TerminalEncoding encoding) {
+    resetConsole(encoding, true);
+    g_console.typed = std::move(typed);
+}
+
+std::string takeTerminalOutput() {
+    return std::exchange(g_console.output, {});
+}
+
+void flushOutput() {
+    if (g_console.inMemory || g_console.output.empty()) {
+        return;
+    }
+    std::fwrite(g_console.output.data(), 1, g_console.output.size(), stdout);
+    std::fflush(stdout);
+    g_console.output.clear();
+}
+
+std::string toCp932(std::string_view utf8) {
+    static const iconv_t converter = openConverter("CP932", "UTF-8");
+    return convert(converter, utf8, utf8BadLength);
+}
+
+std::string fromCp932(std::string_view cp932) {
+    static const iconv_t converter = openConverter("UTF-8", "CP932");
+    return convert(converter, cp932, cp932BadLength);
+}
+
+void say(const char* format, ...) {
+    const std::string cp932Format = toCp932(format);
+    va_list args;
+    va_start(args, format);
+    va_list retry;
+    va_copy(retry, args);
+    char text[512];
+    const int length = std::vsnprintf(text, sizeof text, cp932Format.c_str(), args);
+    va_end(args);
+    if (length < 0) {
+        va_end(retry);
+        return;
+    }
+    if (static_cast<size_t>(length) < sizeof text) {
+        writeText(std::string_view(text, static_cast<size_t>(length)));
+    } else {
+        std::string longText(static_cast<size_t>(length) + 1, '\0');
+        std::vsnprintf(longText.data(), longText.size(), cp932Format.c_str(), retry);
+        longText.pop_back();
+        writeText(longText);
+    }
+    va_end(retry);
+}
+
+void writeText(std::string_view cp932) {
+    if (g_console.encoding == TerminalEncoding::ShiftJis) {
+        g_console.output.append(cp932);
+    } else {
+        g_console.output.append(fromCp932(cp932));
+    }
+}
+
+unsigned char readByte() {
+    while (g_console.pendingRead == g_console.pending.size()) {
+        readTypedPiece();
+    }
+    return static_cast<unsigned char>(g_console.pending[g_console.pendingRead++]);
+}
+
+}  // namespace numoteka

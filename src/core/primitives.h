@@ -1,0 +1,26 @@
+// The primitives through which every scene paces and shows the game.
+#pragma once
+
+#include "core/records.h"
+
+namespace numoteka {
+
+// A busy pause: counts to 10,000,000.
+void delayPause();
+
+// Tests shorten the pause here; the game never calls it.
+void setDelayPauseLength(double counts);
+
+// Prints ">>" and waits for one key.
+void waitKey();
+
+// A menu answer: the first byte typed, then one more byte read and dropped (the Enter).
+unsigned char readChoice();
+
+void showStatus();
+void showBoard();
+
+// Resets the computer's record for a difficulty and prints the opponent's greeting.
+void setupComputer(Difficulty difficulty);
+
+}  // namespace numoteka

@@ -1,0 +1,7 @@
+#include "core/records.h"
+
+namespace numoteka {
+
+PlayerRecord g_players[2] = {};
+
+}  // namespace numoteka
