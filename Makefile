@@ -9,7 +9,7 @@ play: build
 	./build/release/numoteka
 
 test:
-	cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNUMOTEKA_SANITIZE=ON
+	cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNUMOTEKA_SANITIZE=ON -DNUMOTEKA_TESTS=ON
 	cmake --build build/test
 	ctest --test-dir build/test --output-on-failure
 

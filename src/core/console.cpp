@@ -1,12 +1,12 @@
 #include "core/console.h"
 
 #include <iconv.h>
+#include <strings.h>
 
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <strings.h>
 #include <utility>
 
 namespace numoteka {
@@ -40,17 +40,17 @@ iconv_t openConverter(const char* to, const char* from) {
     return converter;
 }
 
-// Length of the well-formed UTF-8 character at the start of `text`, or 0.
-size_t utf8CharLength(std::string_view text) {
+// How many bytes at the start of `text` form a UTF-8 character, or the longest start of one
+// (at least one byte); `complete` tells which.
+size_t utf8Prefix(std::string_view text, bool& complete) {
     const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    if (text.empty()) {
-        return 0;
-    }
+    complete = false;
     const unsigned char lead = byte(0);
     size_t length = 0;
     unsigned char low = 0x80;
     unsigned char high = 0xBF;
     if (lead < 0x80) {
+        complete = true;
         return 1;
     } else if (lead >= 0xC2 && lead <= 0xDF) {
         length = 2;
@@ -63,17 +63,19 @@ size_t utf8CharLength(std::string_view text) {
         low = lead == 0xF0 ? 0x90 : 0x80;
         high = lead == 0xF4 ? 0x8F : 0xBF;
     } else {
-        return 0;
+        return 1;
     }
-    if (text.size() < length || byte(1) < low || byte(1) > high) {
-        return 0;
-    }
-    for (size_t i = 2; i < length; ++i) {
-        if (byte(i) < 0x80 || byte(i) > 0xBF) {
-            return 0;
+    size_t valid = 1;
+    while (valid < length && valid < text.size()) {
+        const unsigned char next = byte(valid);
+        const bool fits = valid == 1 ? next >= low && next <= high : next >= 0x80 && next <= 0xBF;
+        if (!fits) {
+            break;
         }
+        ++valid;
     }
-    return length;
+    complete = valid == length;
+    return valid;
 }
 
 bool isCp932Lead(unsigned char byte) {
@@ -86,8 +88,8 @@ bool isCp932Trail(unsigned char byte) {
 
 // How many bytes one unconvertible character takes, so that it becomes a single "?".
 size_t utf8BadLength(std::string_view rest) {
-    const size_t length = utf8CharLength(rest);
-    return length == 0 ? 1 : length;
+    bool complete = false;
+    return utf8Prefix(rest, complete);
 }
 
 size_t cp932BadLength(std::string_view rest) {

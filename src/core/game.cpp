@@ -23,7 +23,8 @@ struct ClosingWords {
 };
 
 constexpr ClosingWords CLOSING_WORDS[3] = {
-    {"\n%s\t「くっそー、負けたぜ。強いなお前」\n", "\n%s\t「へっへー、またいつでも相手になるぜ！」\n"},
+    {"\n%s\t「くっそー、負けたぜ。強いなお前」\n",
+     "\n%s\t「へっへー、またいつでも相手になるぜ！」\n"},
     {"\n%s\t「あれれ？まけちゃった～」\n", "\n%s\t「わーい！！かったよ～」\n"},
     {"\n%s\t「ムグググ･･････、認めん！！断じて認めんぞッッ！！」\n",
      "\n%s\t「フッフッフッフッフ･･････ザコめ！」\n"},
@@ -56,7 +57,7 @@ void readNameLine(char (&name)[sizeof PlayerRecord::name]) {
 }
 
 void enterName() {
-    char (&name)[sizeof PlayerRecord::name] = g_players[PLAYER_HUMAN].name;
+    char(&name)[sizeof PlayerRecord::name] = g_players[PLAYER_HUMAN].name;
     for (;;) {
         say("プレイヤーの名前を入力してください（半角10字以内）\n--->");
         readNameLine(name);
@@ -146,18 +147,26 @@ int32_t playRounds(Difficulty difficulty) {
     }
 }
 
-void playOneGame() {
-    enterName();
-    const Difficulty difficulty = chooseDifficulty();
-    setupComputer(difficulty);
-    waitKey();
-    say("ゲーム開始！！\n\n");
+}  // namespace
+
+void playMatch(Difficulty difficulty) {
     const int32_t turnCount = playRounds(difficulty);
     if (g_players[PLAYER_HUMAN].position >= GOAL_POSITION) {
         sayHumanWin(difficulty, turnCount);
     } else if (g_players[PLAYER_COMPUTER].position >= GOAL_POSITION) {
         sayComputerWin(difficulty);
     }
+}
+
+namespace {
+
+void playOneGame() {
+    enterName();
+    const Difficulty difficulty = chooseDifficulty();
+    setupComputer(difficulty);
+    waitKey();
+    say("ゲーム開始！！\n\n");
+    playMatch(difficulty);
 }
 
 // The main menu, until the user quits.

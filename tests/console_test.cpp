@@ -1,0 +1,136 @@
+// The console layer: conversion at the terminal's edge, line ends and the end of input.
+#include "core/console.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "harness.h"
+
+namespace numoteka::testing {
+namespace {
+
+std::string readAll() {
+    std::string bytes;
+    try {
+        for (;;) {
+            bytes.push_back(static_cast<char>(readByte()));
+        }
+    } catch (const InputEnded&) {
+    }
+    return bytes;
+}
+
+TEST(Console, Utf8TerminalInputArrivesAsCp932) {
+    attachMemoryTerminal("あA\n", TerminalEncoding::Utf8);
+    EXPECT_EQ(readAll(),
+              "\x82\xA0"
+              "A\n");
+}
+
+TEST(Console, ShiftJisTerminalPassesBytesThrough) {
+    attachMemoryTerminal("\x82\xA0\xB1\n", TerminalEncoding::ShiftJis);
+    EXPECT_EQ(readAll(), "\x82\xA0\xB1\n");
+    say("ぬ%s", "\x82\xA0");
+    EXPECT_EQ(takeTerminalOutput(), "\x82\xCA\x82\xA0");
+}
+
+TEST(Console, UnconvertibleInputArrivesAsQuestionMarks) {
+    // An emoji (four bytes), a stray continuation byte and a lone lead byte each become one "?".
+    attachMemoryTerminal(
+        "a\xF0\x9F\x98\x80"
+        "b\x80"
+        "c\xE3\x81"
+        "d\n",
+        TerminalEncoding::Utf8);
+    EXPECT_EQ(readAll(), "a?b?c?d\n");
+}
+
+TEST(Console, CarriageReturnBeforeLineFeedIsDropped) {
+    attachMemoryTerminal("1\r\nab\rc\r\n\r", TerminalEncoding::Utf8);
+    // Only a CR that ends a line goes; a CR inside a line, or at the very end, stays.
+    EXPECT_EQ(readAll(), "1\nab\rc\n\r");
+}
+
+TEST(Console, LongLinesSurviveConversionInPieces) {
+    // A line far longer than one piece of conversion, with three-byte characters that must
+    // not be cut, and a CR LF whose CR ends a piece.
+    std::string typed;
+    std::string expected;
+    for (int i = 0; i < 3000; ++i) {
+        typed += "あ";
+        expected += "\x82\xA0";
+    }
+    typed += std::string(4095, 'x') + "\r\n";
+    expected += std::string(4095, 'x') + "\n";
+    for (size_t filler = 0; filler < 4; ++filler) {
+        attachMemoryTerminal(std::string(filler, 'z') + typed, TerminalEncoding::Utf8);
+        EXPECT_EQ(readAll(), std::string(filler, 'z') + expected) << filler;
+    }
+}
+
+TEST(Console, EndOfInputIsReportedAtEveryReadAfterIt) {
+    attachMemoryTerminal("q", TerminalEncoding::Utf8);
+    EXPECT_EQ(readByte(), 'q');
+    EXPECT_THROW(readByte(), InputEnded);
+    EXPECT_THROW(readByte(), InputEnded);
+}
+
+TEST(Console, SayFormatsInCp932SoWidthsCountItsBytes) {
+    attachMemoryTerminal("", TerminalEncoding::Utf8);
+    const std::string name = toCp932("たろう");  // six bytes of code page 932
+    say("[%-12s][%d%%]", name.c_str(), -7);
+    EXPECT_EQ(takeTerminalOutput(), "[たろう      ][-7%]");
+    std::string longName(600, 'n');
+    say("%s!", longName.c_str());
+    EXPECT_EQ(takeTerminalOutput(), longName + "!");
+}
+
+TEST(Console, InvalidCp932OutputBecomesQuestionMarks) {
+    attachMemoryTerminal("", TerminalEncoding::Utf8);
+    // A lead byte followed by a line feed must not swallow the line feed.
+    writeText("a\x81\nb\x82");
+    EXPECT_EQ(takeTerminalOutput(), "a?\nb?");
+}
+
+TEST(Console, LocaleChoosesTheTerminalEncoding) {
+    struct Case {
+        const char* lcAll;
+        const char* lcCtype;
+        const char* lang;
+        TerminalEncoding expected;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, "ja_JP.SJIS", TerminalEncoding::ShiftJis},
+        {nullptr, nullptr, "ja_JP.sjis", TerminalEncoding::ShiftJis},
+        {nullptr, nullptr, "ja_JP.Shift_JIS", TerminalEncoding::ShiftJis},
+        {nullptr, nullptr, "ja_JP.cp932", TerminalEncoding::ShiftJis},
+        {nullptr, nullptr, "ja_JP.WINDOWS-31J", TerminalEncoding::ShiftJis},
+        {nullptr, nullptr, "ja_JP.UTF-8", TerminalEncoding::Utf8},
+        {nullptr, nullptr, "C", TerminalEncoding::Utf8},
+        {nullptr, nullptr, nullptr, TerminalEncoding::Utf8},
+        {"ja_JP.UTF-8", nullptr, "ja_JP.SJIS", TerminalEncoding::Utf8},
+        {"", "ja_JP.SJIS", "C.UTF-8", TerminalEncoding::ShiftJis},
+        {nullptr, "", "ja_JP.SJIS", TerminalEncoding::ShiftJis},
+    };
+    for (const Case& c : cases) {
+        const auto put = [](const char* variable, const char* value) {
+            if (value == nullptr) {
+                unsetenv(variable);
+            } else {
+                setenv(variable, value, 1);
+            }
+        };
+        put("LC_ALL", c.lcAll);
+        put("LC_CTYPE", c.lcCtype);
+        put("LANG", c.lang);
+        EXPECT_EQ(encodingFromLocale(), c.expected)
+            << (c.lcAll ? c.lcAll : "-") << " " << (c.lcCtype ? c.lcCtype : "-") << " "
+            << (c.lang ? c.lang : "-");
+    }
+    unsetenv("LC_ALL");
+    unsetenv("LC_CTYPE");
+    unsetenv("LANG");
+}
+
+}  // namespace
+}  // namespace numoteka::testing
