@@ -1,7 +1,166 @@
 #include "contests/minigames.h"
+#include "core/console.h"
+#include "core/primitives.h"
+#include "core/random.h"
+#include "core/stats.h"
 
 namespace numoteka {
 
-void playJanken(int /*player*/, Difficulty /*difficulty*/) {}
+namespace {
+
+// Hands as the menu numbers them: 1 グー, 2 チョキ, 3 パー.
+constexpr int ROCK = 1;
+constexpr int SCISSORS = 2;
+constexpr int PAPER = 3;
+
+enum class Outcome { Draw, HumanWins, ComputerWins };
+
+// The hand that `hand` beats, and the hand that beats it.
+int beatenBy(int hand) {
+    return hand == ROCK ? SCISSORS : hand == SCISSORS ? PAPER : ROCK;
+}
+
+int beating(int hand) {
+    return hand == ROCK ? PAPER : hand == SCISSORS ? ROCK : SCISSORS;
+}
+
+void sayHumanColumn(int hand) {
+    if (hand == ROCK) {
+        say("\t\t　　グー！　　\t\t　　");
+    } else if (hand == SCISSORS) {
+        say("\t\t　　チョキ！　\t\t　　");
+    } else {
+        say("\t\t　　パー！　　\t\t　　");
+    }
+}
+
+void sayHandWord(int hand) {
+    if (hand == ROCK) {
+        say("グー！\n\n");
+    } else if (hand == SCISSORS) {
+        say("チョキ！\n\n");
+    } else {
+        say("パー！\n\n");
+    }
+}
+
+// At easy the computer always shows the hand that loses, on one line with the human's.
+void sayEasyLine(int hand) {
+    if (hand == ROCK) {
+        say("\t\t　　グー！　　\t\t　　チョキ！\n");
+    } else if (hand == SCISSORS) {
+        say("\t\t　　チョキ！　\t\t　　パー！\n");
+    } else {
+        say("\t\t　　パー！　　\t\t　　グー！\n");
+    }
+}
+
+void showMenu(int player) {
+    const PlayerRecord& first = g_players[player == PLAYER_HUMAN ? PLAYER_HUMAN : PLAYER_COMPUTER];
+    const PlayerRecord& second = g_players[player == PLAYER_HUMAN ? PLAYER_COMPUTER : PLAYER_HUMAN];
+    say("\nじゃんけんゲーム！！\n");
+    waitKey();
+    for (;;) {
+        say("1.ゲームを始める　2.説明を聞く\n");
+        const unsigned char choice = readChoice();
+        if (choice == '1') {
+            return;
+        }
+        if (choice == '2') {
+            say("－説明－\n%sさんと%sさんがジャンケン対決！！\n", first.name, second.name);
+            say("勝ったほうが負けたほうのステータスの30%%を奪えちゃいます！\n");
+            waitKey();
+        } else {
+            say("1か2を入力してください\n\n");
+        }
+    }
+}
+
+int readHand() {
+    for (;;) {
+        say("1.グー　2.チョキ　3.パー\n");
+        const unsigned char choice = readChoice();
+        if (choice >= '1' && choice <= '3') {
+            return choice - '0';
+        }
+        say("1～3を入力してください\n\n");
+    }
+}
+
+// Shows both hands and decides the throw. Easy draws nothing; normal and hard draw once.
+Outcome throwHands(int hand, Difficulty difficulty) {
+    if (difficulty == '2') {
+        sayEasyLine(hand);
+        return Outcome::HumanWins;
+    }
+    Outcome outcome;
+    if (difficulty == '1') {
+        const int k = rand() % 3;
+        outcome = k == 0 ? Outcome::Draw : k == 1 ? Outcome::HumanWins : Outcome::ComputerWins;
+    } else {
+        const int k = rand() % 16;
+        outcome = k <= 2 ? Outcome::Draw : k == 3 ? Outcome::HumanWins : Outcome::ComputerWins;
+    }
+    sayHumanColumn(hand);
+    if (outcome == Outcome::Draw) {
+        sayHandWord(hand);
+    } else if (outcome == Outcome::HumanWins) {
+        sayHandWord(beatenBy(hand));
+    } else {
+        sayHandWord(beating(hand));
+    }
+    return outcome;
+}
+
+// The winner's stat plus 30 % of the loser's: the product is rounded to a double before the
+// sum, and only the sum is truncated.
+int32_t withGain(int32_t winnerStat, int32_t loserStat) {
+    const double gain = static_cast<double>(loserStat) * 0.3;
+    return toStat(gain + static_cast<double>(winnerStat));
+}
+
+void transfer(PlayerRecord& winner, PlayerRecord& loser) {
+    winner.hp = withGain(winner.hp, loser.hp);
+    winner.attack = withGain(winner.attack, loser.attack);
+    winner.defense = withGain(winner.defense, loser.defense);
+    loser.hp = scaled(loser.hp, 0.7);
+    loser.attack = scaled(loser.attack, 0.7);
+    loser.defense = scaled(loser.defense, 0.7);
+}
+
+}  // namespace
+
+// Whoever stands on the square, the human types the hand against the computer; `player` only
+// decides who is named first in the explanation.
+void playJanken(int player, Difficulty difficulty) {
+    PlayerRecord& human = g_players[PLAYER_HUMAN];
+    PlayerRecord& computer = g_players[PLAYER_COMPUTER];
+    showMenu(player);
+
+    say("\nじゃーんけーん...\n\n");
+    bool hadDraw = false;
+    Outcome outcome = Outcome::Draw;
+    while (outcome == Outcome::Draw) {
+        const int hand = readHand();
+        say(hadDraw ? "\nしょ!\n\n" : "\nぽん！\n\n");
+        say("\t\t%-12s\t\t%-12s\n\n", human.name, computer.name);
+        outcome = throwHands(hand, difficulty);
+        if (outcome == Outcome::Draw) {
+            delayPause();
+            say("あいこ！！\n\n");
+            say("あーいこーで...\n\n");
+            hadDraw = true;
+        }
+    }
+
+    PlayerRecord& winner = outcome == Outcome::HumanWins ? human : computer;
+    PlayerRecord& loser = outcome == Outcome::HumanWins ? computer : human;
+    waitKey();
+    say("%sさんの勝利！！\n%sさんのステータスの30%%が%sさんのものになります！\n", winner.name,
+        loser.name, winner.name);
+    waitKey();
+    transfer(winner, loser);
+    showStatus();
+}
 
 }  // namespace numoteka
