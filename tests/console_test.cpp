@@ -1,9 +1,15 @@
 // The console layer: conversion at the terminal's edge, line ends and the end of input.
 #include "core/console.h"
 
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <string>
+#include <thread>
 
+#include "core/primitives.h"
 #include "harness.h"
 
 namespace numoteka::testing {
@@ -130,6 +136,77 @@ TEST(Console, LocaleChoosesTheTerminalEncoding) {
     unsetenv("LC_ALL");
     unsetenv("LC_CTYPE");
     unsetenv("LANG");
+}
+
+TEST(AmbiguousWidth, NarrowTerminalGetsASpaceAfterEachAmbiguousCharacter) {
+    attachMemoryTerminal("", TerminalEncoding::Utf8, true);
+    EXPECT_TRUE(padsAmbiguousWidth());
+    g_players[PLAYER_HUMAN].position = 1;
+    g_players[PLAYER_COMPUTER].position = 0;
+    showBoard();
+    // "プ", "コ" and the full-width spaces are wide already; "―", "□" and "◆" are not.
+    EXPECT_EQ(
+        takeTerminalOutput(),
+        "\n　　　　　プ\n [START]― □ □ □ □ ◆ □ □ □ □ ◆ □ □ □ □ ◆ □ □ □ □ ◆ □ □ □ □ ◆ □ □ □ □ ― "
+        "[GOAL]\n　　コ\n\n");
+    say("★×７･Ａ%s", "\x83\xBF");  // Greek alpha from a name
+    EXPECT_EQ(takeTerminalOutput(), "★ × ７･Ａα ");
+}
+
+TEST(AmbiguousWidth, NothingIsAddedOnWideOrShiftJisTerminals) {
+    attachMemoryTerminal("", TerminalEncoding::Utf8, false);
+    say("―□◆★");
+    EXPECT_EQ(takeTerminalOutput(), "―□◆★");
+    attachMemoryTerminal("", TerminalEncoding::ShiftJis, true);
+    EXPECT_FALSE(padsAmbiguousWidth());
+    say("□");
+    EXPECT_EQ(takeTerminalOutput(), "\x81\xA0");
+}
+
+// Plays the terminal on the far side of a pseudo-terminal: answers the cursor question with
+// `reply` (or stays silent), then types "k\n".
+bool askPseudoTerminal(const std::string& reply, termios& modesAfter, std::string& typedAfter) {
+    int terminal = -1;
+    int program = -1;
+    EXPECT_EQ(openpty(&terminal, &program, nullptr, nullptr, nullptr), 0);
+    termios before{};
+    tcgetattr(program, &before);
+    std::string question;
+    std::thread emulator([&] {
+        char byte = 0;
+        while (question.find("\x1B[6n") == std::string::npos && read(terminal, &byte, 1) == 1) {
+            question.push_back(byte);
+        }
+        if (!reply.empty()) {
+            EXPECT_EQ(write(terminal, reply.data(), reply.size()),
+                      static_cast<ssize_t>(reply.size()));
+        }
+    });
+    const bool narrow = terminalDrawsAmbiguousNarrow(program, program, 200);
+    emulator.join();
+    EXPECT_EQ(question, "\r□\x1B[6n");
+    tcgetattr(program, &modesAfter);
+    EXPECT_EQ(modesAfter.c_lflag, before.c_lflag);
+    EXPECT_EQ(write(terminal, "k\n", 2), 2);
+    char typed[8] = {};
+    const ssize_t got = read(program, typed, sizeof typed);
+    typedAfter.assign(typed, got > 0 ? static_cast<size_t>(got) : 0);
+    close(terminal);
+    close(program);
+    return narrow;
+}
+
+TEST(AmbiguousWidth, TheTerminalIsAskedWhereItsCursorStands) {
+    termios modes{};
+    std::string typed;
+    EXPECT_TRUE(askPseudoTerminal("\x1B[7;2R", modes, typed));
+    EXPECT_EQ(typed, "k\n");  // the reply did not stay behind as input
+    EXPECT_NE(modes.c_lflag & ICANON, 0u);
+    EXPECT_FALSE(askPseudoTerminal("\x1B[7;3R", modes, typed));
+    EXPECT_EQ(typed, "k\n");
+    EXPECT_FALSE(askPseudoTerminal("", modes, typed));  // no answer: nothing is added
+    EXPECT_EQ(typed, "k\n");
+    EXPECT_FALSE(askPseudoTerminal("\x1B[12;2", modes, typed));  // cut short
 }
 
 }  // namespace

@@ -1,12 +1,17 @@
 #include "core/console.h"
 
 #include <iconv.h>
+#include <poll.h>
 #include <strings.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <utility>
 
 namespace numoteka {
@@ -27,6 +32,7 @@ struct Console {
     std::string pending;  // code page 932 bytes not read yet
     size_t pendingRead = 0;
     std::string output;  // terminal bytes not flushed yet
+    bool padAmbiguous = false;
 };
 
 Console g_console;
@@ -190,10 +196,69 @@ void readTypedPiece() {
     g_console.pendingRead = 0;
 }
 
-void resetConsole(TerminalEncoding encoding, bool inMemory) {
+// Code points of double-byte code page 932 characters whose East Asian width is ambiguous:
+// one column on many UTF-8 terminals, two on the console the layout was made for.
+struct CodeRange {
+    char32_t first;
+    char32_t last;
+};
+
+constexpr CodeRange AMBIGUOUS_RANGES[] = {
+    {0x00A7, 0x00A8}, {0x00B0, 0x00B1}, {0x00B4, 0x00B4}, {0x00B6, 0x00B6}, {0x00D7, 0x00D7},
+    {0x00F7, 0x00F7}, {0x0391, 0x03A1}, {0x03A3, 0x03A9}, {0x03B1, 0x03C1}, {0x03C3, 0x03C9},
+    {0x0401, 0x0401}, {0x0410, 0x044F}, {0x0451, 0x0451}, {0x2010, 0x2010}, {0x2015, 0x2015},
+    {0x2018, 0x2019}, {0x201C, 0x201D}, {0x2020, 0x2021}, {0x2025, 0x2026}, {0x2030, 0x2030},
+    {0x2032, 0x2033}, {0x203B, 0x203B}, {0x2103, 0x2103}, {0x2116, 0x2116}, {0x2121, 0x2121},
+    {0x212B, 0x212B}, {0x2160, 0x2169}, {0x2170, 0x2179}, {0x2190, 0x2193}, {0x21D2, 0x21D2},
+    {0x21D4, 0x21D4}, {0x2200, 0x2200}, {0x2202, 0x2203}, {0x2207, 0x2208}, {0x220B, 0x220B},
+    {0x2211, 0x2211}, {0x221A, 0x221A}, {0x221D, 0x2220}, {0x2225, 0x2225}, {0x2227, 0x222C},
+    {0x222E, 0x222E}, {0x2234, 0x2235}, {0x223D, 0x223D}, {0x2252, 0x2252}, {0x2260, 0x2261},
+    {0x2266, 0x2267}, {0x226A, 0x226B}, {0x2282, 0x2283}, {0x2286, 0x2287}, {0x22A5, 0x22A5},
+    {0x22BF, 0x22BF}, {0x2312, 0x2312}, {0x2460, 0x2473}, {0x2500, 0x2503}, {0x250C, 0x250C},
+    {0x250F, 0x2510}, {0x2513, 0x2514}, {0x2517, 0x2518}, {0x251B, 0x251D}, {0x2520, 0x2520},
+    {0x2523, 0x2525}, {0x2528, 0x2528}, {0x252B, 0x252C}, {0x252F, 0x2530}, {0x2533, 0x2534},
+    {0x2537, 0x2538}, {0x253B, 0x253C}, {0x253F, 0x253F}, {0x2542, 0x2542}, {0x254B, 0x254B},
+    {0x25A0, 0x25A1}, {0x25B2, 0x25B3}, {0x25BC, 0x25BD}, {0x25C6, 0x25C7}, {0x25CB, 0x25CB},
+    {0x25CE, 0x25CF}, {0x25EF, 0x25EF}, {0x2605, 0x2606}, {0x2640, 0x2640}, {0x2642, 0x2642},
+    {0x266A, 0x266A}, {0x266D, 0x266D}, {0x266F, 0x266F},
+};
+
+bool isAmbiguous(char32_t codePoint) {
+    const CodeRange* range = std::lower_bound(
+        std::begin(AMBIGUOUS_RANGES), std::end(AMBIGUOUS_RANGES), codePoint,
+        [](const CodeRange& candidate, char32_t value) { return candidate.last < value; });
+    return range != std::end(AMBIGUOUS_RANGES) && range->first <= codePoint;
+}
+
+// Follows every ambiguous character of converted output with a space.
+std::string padAmbiguous(std::string_view utf8) {
+    std::string padded;
+    padded.reserve(utf8.size() + utf8.size() / 4);
+    size_t at = 0;
+    while (at < utf8.size()) {
+        bool complete = false;
+        const size_t length = utf8Prefix(utf8.substr(at), complete);
+        padded.append(utf8.substr(at, length));
+        if (complete && length > 1) {
+            // Lead byte bits, then six bits from each continuation byte.
+            char32_t codePoint = static_cast<unsigned char>(utf8[at]) & (0x7Fu >> length);
+            for (size_t i = 1; i < length; ++i) {
+                codePoint = codePoint << 6 | (static_cast<unsigned char>(utf8[at + i]) & 0x3Fu);
+            }
+            if (isAmbiguous(codePoint)) {
+                padded.push_back(' ');
+            }
+        }
+        at += length;
+    }
+    return padded;
+}
+
+void resetConsole(TerminalEncoding encoding, bool inMemory, bool padAmbiguous) {
     g_console = Console{};
     g_console.encoding = encoding;
     g_console.inMemory = inMemory;
+    g_console.padAmbiguous = padAmbiguous && encoding == TerminalEncoding::Utf8;
 }
 
 }  // namespace
@@ -220,13 +285,58 @@ TerminalEncoding encodingFromLocale() {
     return TerminalEncoding::Utf8;
 }
 
-void attachTerminal(TerminalEncoding encoding) {
-    resetConsole(encoding, false);
+bool terminalDrawsAmbiguousNarrow(int inputFd, int outputFd, int timeoutMs) {
+    termios saved{};
+    if (tcgetattr(inputFd, &saved) != 0) {
+        return false;
+    }
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    quiet.c_cc[VMIN] = 0;
+    quiet.c_cc[VTIME] = 0;
+    if (tcsetattr(inputFd, TCSANOW, &quiet) != 0) {
+        return false;
+    }
+    // Draw "□" at the start of the line, then ask for the cursor position.
+    const std::string_view question = "\r\xE2\x96\xA1\x1B[6n";
+    bool asked =
+        write(outputFd, question.data(), question.size()) == static_cast<ssize_t>(question.size());
+    std::string reply;
+    while (asked && reply.size() < 32 && reply.find('R') == std::string::npos) {
+        pollfd ready{inputFd, POLLIN, 0};
+        if (poll(&ready, 1, timeoutMs) <= 0) {
+            break;
+        }
+        char byte = 0;
+        if (read(inputFd, &byte, 1) != 1) {
+            break;
+        }
+        reply.push_back(byte);
+    }
+    // Rub the character out again.
+    const std::string_view erase = "\r\x1B[K";
+    asked = write(outputFd, erase.data(), erase.size()) == static_cast<ssize_t>(erase.size());
+    tcsetattr(inputFd, TCSANOW, &saved);
+    // The reply is ESC [ row ; column R; the column after a one-column character is 2.
+    const size_t semicolon = reply.rfind(';');
+    return asked && semicolon != std::string::npos && reply.ends_with('R') &&
+           reply.compare(semicolon, std::string::npos, ";2R") == 0;
 }
 
-void attachMemoryTerminal(std::string typed, TerminalEncoding encoding) {
-    resetConsole(encoding, true);
+void attachTerminal(TerminalEncoding encoding) {
+    const bool askWidth =
+        encoding == TerminalEncoding::Utf8 && isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+    resetConsole(encoding, false,
+                 askWidth && terminalDrawsAmbiguousNarrow(STDIN_FILENO, STDOUT_FILENO, 500));
+}
+
+void attachMemoryTerminal(std::string typed, TerminalEncoding encoding, bool padAmbiguous) {
+    resetConsole(encoding, true, padAmbiguous);
     g_console.typed = std::move(typed);
+}
+
+bool padsAmbiguousWidth() {
+    return g_console.padAmbiguous;
 }
 
 std::string takeTerminalOutput() {
@@ -279,6 +389,8 @@ void say(const char* format, ...) {
 void writeText(std::string_view cp932) {
     if (g_console.encoding == TerminalEncoding::ShiftJis) {
         g_console.output.append(cp932);
+    } else if (g_console.padAmbiguous) {
+        g_console.output.append(padAmbiguous(fromCp932(cp932)));
     } else {
         g_console.output.append(fromCp932(cp932));
     }
