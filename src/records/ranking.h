@@ -1,16 +1,43 @@
 // The best ten wins per difficulty, kept in two files in the folder System.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "core/records.h"
 
 namespace numoteka {
 
+// One place of a table.
+struct RankingEntry {
+    char name[13];  // code page 932 text, at most 12 bytes, NUL-terminated; empty for no win
+    int32_t turnCount;
+};
+
+inline constexpr int RANKING_PLACES = 10;
+
+// Place 1 first, ascending by turn count.
+using RankingTable = std::array<RankingEntry, RANKING_PLACES>;
+
+// The turn count of a place that no win has filled yet (its name is empty).
+inline constexpr int32_t EMPTY_ENTRY_TURNS = 5000;
+// The save only ever chooses a candidate whose count is below this.
+inline constexpr int32_t SELECTION_CEILING = 10000;
+// The count a candidate gets once the save has chosen it.
+inline constexpr int32_t TAKEN_MARKER = 100000;
+
 // Shows the table of a difficulty the user chooses.
 void showRanking();
 
 // Enters a won game under the human's name into the table of its difficulty.
 void saveRecord(Difficulty difficulty, int32_t turnCount);
+
+// For tests: the save treats its n-th file write or its n-th rename (counted from 1 within
+// each save) as failed; 0 fails none.
+struct RankingFaults {
+    int failWrite = 0;
+    int failRename = 0;
+};
+extern RankingFaults g_rankingFaults;
 
 }  // namespace numoteka
