@@ -107,5 +107,22 @@ TEST_F(SlotTest, ExtraRollPastTheGoalRunsNoEvent) {
     EXPECT_EQ(rand(), drawAfter(seed, 5));
 }
 
+TEST_F(SlotTest, ExtraRollRunsTheEventOfTheSquareReached) {
+    setRecord(PLAYER_HUMAN, "テスト", 500, 100, 50, 6);
+    const uint32_t seed = findSeed({{30, 26}, {30, 9}, {30, 27}, {6, 2}});
+    seedRandom(seed);
+    type("\n1\n\n\n\n\n\n\n\n\n");
+    playSlot(PLAYER_HUMAN, '1');
+    EXPECT_THAT(screen(), EndsWith(STOP +
+                                   "\n\t□\n\n"
+                                   "□が揃いました！もう一回ダイスを振る！\n>>（Enter）--->"
+                                   "\t3!!\n\n>>\n" +
+                                   spaces(13) + "プ\n" + BOARD_LINE + spaces(2) +
+                                   "コ\n\n>>何もない一日だった･･････\n>>"));
+    EXPECT_TRUE(allKeysRead());
+    EXPECT_EQ(g_players[PLAYER_HUMAN].position, 9);
+    EXPECT_EQ(rand(), drawAfter(seed, 5));
+}
+
 }  // namespace
 }  // namespace numoteka::testing
