@@ -1,5 +1,5 @@
 # Thin wrapper: the commands the README names.
-.PHONY: play build test clean
+.PHONY: play build test windows clean
 
 build:
 	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF
@@ -12,6 +12,11 @@ test:
 	cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNUMOTEKA_SANITIZE=ON -DNUMOTEKA_TESTS=ON
 	cmake --build build/test
 	ctest --test-dir build/test --output-on-failure
+
+# numoteka.exe for Windows, cross-compiled with MinGW-w64.
+windows:
+	cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF
+	cmake --build build/windows
 
 clean:
 	rm -rf build

@@ -1,10 +1,14 @@
 #include "core/console.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <iconv.h>
 #include <poll.h>
 #include <strings.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -36,15 +40,6 @@ struct Console {
 };
 
 Console g_console;
-
-iconv_t openConverter(const char* to, const char* from) {
-    iconv_t converter = iconv_open(to, from);
-    if (converter == reinterpret_cast<iconv_t>(-1)) {
-        std::fprintf(stderr, "numoteka: the C library cannot convert %s to %s\n", from, to);
-        std::exit(1);
-    }
-    return converter;
-}
 
 // How many bytes at the start of `text` form a UTF-8 character, or the longest start of one
 // (at least one byte); `complete` tells which.
@@ -82,6 +77,52 @@ size_t utf8Prefix(std::string_view text, bool& complete) {
     }
     complete = valid == length;
     return valid;
+}
+
+#ifdef _WIN32
+
+// Windows converts between code pages itself; characters it cannot map become "?".
+std::string convertCodePage(std::string_view input, UINT from, UINT to) {
+    if (input.empty()) {
+        return {};
+    }
+    const int inputLength = static_cast<int>(input.size());
+    const int wideLength = MultiByteToWideChar(from, 0, input.data(), inputLength, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+    MultiByteToWideChar(from, 0, input.data(), inputLength, wide.data(), wideLength);
+    const char* replacement = to == CP_UTF8 ? nullptr : "?";
+    const int length =
+        WideCharToMultiByte(to, 0, wide.data(), wideLength, nullptr, 0, replacement, nullptr);
+    std::string converted(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(to, 0, wide.data(), wideLength, converted.data(), length, replacement,
+                        nullptr);
+    return converted;
+}
+
+constexpr UINT CODE_PAGE_932 = 932;
+
+// The console's code pages before the game set them to 932.
+UINT g_savedInputCodePage = 0;
+UINT g_savedOutputCodePage = 0;
+
+void restoreConsoleCodePages() {
+    if (g_savedInputCodePage != 0) {
+        SetConsoleCP(g_savedInputCodePage);
+    }
+    if (g_savedOutputCodePage != 0) {
+        SetConsoleOutputCP(g_savedOutputCodePage);
+    }
+}
+
+#else
+
+iconv_t openConverter(const char* to, const char* from) {
+    iconv_t converter = iconv_open(to, from);
+    if (converter == reinterpret_cast<iconv_t>(-1)) {
+        std::fprintf(stderr, "numoteka: the C library cannot convert %s to %s\n", from, to);
+        std::exit(1);
+    }
+    return converter;
 }
 
 bool isCp932Lead(unsigned char byte) {
@@ -126,6 +167,8 @@ std::string convert(iconv_t converter, std::string_view input,
     }
     return converted;
 }
+
+#endif
 
 int nextRawByte() {
     if (!g_console.inMemory) {
@@ -264,6 +307,10 @@ void resetConsole(TerminalEncoding encoding, bool inMemory, bool padAmbiguous) {
 }  // namespace
 
 TerminalEncoding encodingFromLocale() {
+#ifdef _WIN32
+    // The console is switched to code page 932 for the game (see attachTerminal).
+    return TerminalEncoding::ShiftJis;
+#else
     for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
         const char* value = std::getenv(variable);
         if (value == nullptr || *value == '\0') {
@@ -283,7 +330,22 @@ TerminalEncoding encodingFromLocale() {
         return TerminalEncoding::Utf8;
     }
     return TerminalEncoding::Utf8;
+#endif
 }
+
+#ifdef _WIN32
+
+void attachTerminal(TerminalEncoding encoding) {
+    // The game speaks code page 932; the console is set to it while the game runs.
+    g_savedInputCodePage = GetConsoleCP();
+    g_savedOutputCodePage = GetConsoleOutputCP();
+    SetConsoleCP(CODE_PAGE_932);
+    SetConsoleOutputCP(CODE_PAGE_932);
+    std::atexit(restoreConsoleCodePages);
+    resetConsole(encoding, false, false);
+}
+
+#else
 
 bool terminalDrawsAmbiguousNarrow(int inputFd, int outputFd, int timeoutMs) {
     termios saved{};
@@ -330,6 +392,8 @@ void attachTerminal(TerminalEncoding encoding) {
                  askWidth && terminalDrawsAmbiguousNarrow(STDIN_FILENO, STDOUT_FILENO, 500));
 }
 
+#endif
+
 void attachMemoryTerminal(std::string typed, TerminalEncoding encoding, bool padAmbiguous) {
     resetConsole(encoding, true, padAmbiguous);
     g_console.typed = std::move(typed);
@@ -352,6 +416,18 @@ void flushOutput() {
     g_console.output.clear();
 }
 
+#ifdef _WIN32
+
+std::string toCp932(std::string_view utf8) {
+    return convertCodePage(utf8, CP_UTF8, CODE_PAGE_932);
+}
+
+std::string fromCp932(std::string_view cp932) {
+    return convertCodePage(cp932, CODE_PAGE_932, CP_UTF8);
+}
+
+#else
+
 std::string toCp932(std::string_view utf8) {
     static const iconv_t converter = openConverter("CP932", "UTF-8");
     return convert(converter, utf8, utf8BadLength);
@@ -361,6 +437,8 @@ std::string fromCp932(std::string_view cp932) {
     static const iconv_t converter = openConverter("UTF-8", "CP932");
     return convert(converter, cp932, cp932BadLength);
 }
+
+#endif
 
 void say(const char* format, ...) {
     const std::string cp932Format = toCp932(format);
