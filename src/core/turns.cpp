@@ -4,6 +4,7 @@
 #include "core/console.h"
 #include "core/primitives.h"
 #include "core/random.h"
+#include "core/stats.h"
 
 namespace numoteka {
 
@@ -45,7 +46,7 @@ int humanTurn(int32_t turnNumber, Difficulty difficulty) {
     say("ダイスを振る！！（Enter）--->");
     readByte();
     const int roll = rollDie();
-    human.position += roll;
+    addTo(human.position, roll);
     say("\n\t%d!!\n\n", roll);
     delayPause();
     waitKey();
@@ -72,7 +73,7 @@ void computerTurn(Difficulty difficulty) {
     delayPause();
     const int roll = rollDie();
     say("\t%d!!\n\n", roll);
-    computer.position += roll;
+    addTo(computer.position, roll);
     waitKey();
     showBoard();
     waitKey();
