@@ -1,5 +1,5 @@
 # Thin wrapper: the commands the README names.
-.PHONY: play build test windows clean
+.PHONY: play build test windows windows-smoke clean
 
 build:
 	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF
@@ -17,6 +17,12 @@ test:
 windows:
 	cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF
 	cmake --build build/windows
+
+# The .exe under Wine, checked against the Linux build (which `make test` builds).
+windows-smoke: windows
+	cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNUMOTEKA_SANITIZE=ON -DNUMOTEKA_TESTS=ON
+	cmake --build build/test --target numoteka_seeded
+	python3 tests/wine_smoke_test.py build/windows/numoteka.exe build/test/numoteka_seeded
 
 clean:
 	rm -rf build
