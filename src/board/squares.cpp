@@ -38,10 +38,8 @@ enum class SquareEvent {
 constexpr int32_t FIRST_SQUARE = 1;
 constexpr int32_t LAST_SQUARE = GOAL_POSITION - 1;
 
-// The event of each square, indexed by position. START (index 0) has no event; the dispatch
-// never reads that entry.
-constexpr std::array<SquareEvent, GOAL_POSITION> BOARD_LAYOUT = {
-    SquareEvent::QUIET_DAY,  // START: unused
+// The event of squares 1 to 29, in order.
+constexpr std::array<SquareEvent, LAST_SQUARE - FIRST_SQUARE + 1> BOARD_LAYOUT = {
     SquareEvent::FIRST_STEP,         SquareEvent::HOMESICK_OR_BOXING,
     SquareEvent::VIDEO_GAME_OR_YAWN, SquareEvent::GRAVITY_TRAINING,
     SquareEvent::CHANCE_OR_DIE,  // 5
@@ -181,14 +179,7 @@ void timberOrCat(int player) {
 // Moves the mover on by a second die; the dispatch then plays the square reached.
 void extraRoll(int player) {
     say("やる気満々！もう一回ダイスを振る！");
-    if (player == PLAYER_HUMAN) {
-        say("（Enter）--->");
-        readByte();
-    } else {
-        delayPause();
-        delayPause();
-        say("\n");
-    }
+    awaitRoll(player);
     const int die = rollDie();
     say("\n\t%d!!\n\n", die);
     waitKey();
@@ -383,7 +374,7 @@ void runSquareEvent(int player, Difficulty difficulty) {
         if (position < FIRST_SQUARE || position > LAST_SQUARE) {
             return;
         }
-        const SquareEvent event = BOARD_LAYOUT[position];
+        const SquareEvent event = BOARD_LAYOUT[position - FIRST_SQUARE];
         switch (event) {
             case SquareEvent::FIRST_STEP:
                 firstStep(player);

@@ -9,35 +9,19 @@ namespace numoteka {
 namespace {
 
 void showMenu() {
-    for (;;) {
-        say("1.ゲームを始める　2.説明を聞く\n");
-        const unsigned char choice = readChoice();
-        if (choice == '1') {
-            return;
-        }
-        if (choice == '2') {
-            say("－説明－\n%sさんのみの参加となります\n", g_players[PLAYER_HUMAN].name);
-            say("ダイスを振って、次のダイスの目がその値より\n"
-                "大きい値か小さい値かを予想します\n"
-                "一回成功するごとにステータスの増加率が3%%ずつアップ！\n");
-            waitKey();
-        } else {
-            say("1か2を入力してください\n\n");
-        }
+    while (!chooseToStart()) {
+        say("－説明－\n%sさんのみの参加となります\n", g_players[PLAYER_HUMAN].name);
+        say("ダイスを振って、次のダイスの目がその値より\n"
+            "大きい値か小さい値かを予想します\n"
+            "一回成功するごとにステータスの増加率が3%%ずつアップ！\n");
+        waitKey();
     }
 }
 
 // Before every roll: the human presses Enter, the computer pauses.
 void diePause(int player) {
     say("ダイスを振る！！");
-    if (player == PLAYER_HUMAN) {
-        say("（Enter）--->");
-        readByte();
-    } else {
-        delayPause();
-        delayPause();
-        say("\n");
-    }
+    awaitRoll(player);
 }
 
 // '1' for bigger, '2' for smaller. The computer guesses at random without looking at the value.

@@ -60,19 +60,10 @@ void showMenu(int player) {
     const PlayerRecord& second = g_players[player == PLAYER_HUMAN ? PLAYER_COMPUTER : PLAYER_HUMAN];
     say("\nじゃんけんゲーム！！\n");
     waitKey();
-    for (;;) {
-        say("1.ゲームを始める　2.説明を聞く\n");
-        const unsigned char choice = readChoice();
-        if (choice == '1') {
-            return;
-        }
-        if (choice == '2') {
-            say("－説明－\n%sさんと%sさんがジャンケン対決！！\n", first.name, second.name);
-            say("勝ったほうが負けたほうのステータスの30%%を奪えちゃいます！\n");
-            waitKey();
-        } else {
-            say("1か2を入力してください\n\n");
-        }
+    while (!chooseToStart()) {
+        say("－説明－\n%sさんと%sさんがジャンケン対決！！\n", first.name, second.name);
+        say("勝ったほうが負けたほうのステータスの30%%を奪えちゃいます！\n");
+        waitKey();
     }
 }
 

@@ -34,39 +34,23 @@ Symbol symbolOf(int value) {
 }
 
 void showMenu() {
-    for (;;) {
-        say("1.ゲームを始める　2.説明を聞く\n");
-        const unsigned char choice = readChoice();
-        if (choice == '1') {
-            return;
-        }
-        if (choice == '2') {
-            say("－説明－\n%sさんのみの参加となります\n", g_players[PLAYER_HUMAN].name);
-            say("スロットが見事そろえば絵柄に応じた賞品がもらえます！\n");
-            say("\t７・７・７\t･･･ステータス40%%アップ！\n");
-            say("\t★・★・★\t･･･ステータス15%%アップ！\n");
-            say("\t★・★\t\t･･･ステータス5%%アップ！\n");
-            say("\thp・hp\t\t･･･HP20%%アップ！\n");
-            say("\t攻・攻\t\t･･･攻撃力20%%アップ！\n");
-            say("\t防・防\t\t･･･防御力20%%アップ！\n");
-            say("\t□・□\t\t･･･もう一回ダイスを振る！\n");
-            waitKey();
-        } else {
-            say("1か2を入力してください\n\n");
-        }
+    while (!chooseToStart()) {
+        say("－説明－\n%sさんのみの参加となります\n", g_players[PLAYER_HUMAN].name);
+        say("スロットが見事そろえば絵柄に応じた賞品がもらえます！\n");
+        say("\t７・７・７\t･･･ステータス40%%アップ！\n");
+        say("\t★・★・★\t･･･ステータス15%%アップ！\n");
+        say("\t★・★\t\t･･･ステータス5%%アップ！\n");
+        say("\thp・hp\t\t･･･HP20%%アップ！\n");
+        say("\t攻・攻\t\t･･･攻撃力20%%アップ！\n");
+        say("\t防・防\t\t･･･防御力20%%アップ！\n");
+        say("\t□・□\t\t･･･もう一回ダイスを振る！\n");
+        waitKey();
     }
 }
 
 // The die of a □ pair: the player moves on and the event of the square reached follows.
 void extraRoll(int player, Difficulty difficulty) {
-    if (player == PLAYER_HUMAN) {
-        say("（Enter）--->");
-        readByte();
-    } else {
-        delayPause();
-        delayPause();
-        say("\n");
-    }
+    awaitRoll(player);
     const int roll = rollDie();
     say("\t%d!!\n\n", roll);
     waitKey();

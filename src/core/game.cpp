@@ -22,6 +22,7 @@ struct ClosingWords {
     const char* afterComputerWin;
 };
 
+// The opponent's last words, by difficulty ('1' to '3').
 constexpr ClosingWords CLOSING_WORDS[3] = {
     {"\n%s\t「くっそー、負けたぜ。強いなお前」\n",
      "\n%s\t「へっへー、またいつでも相手になるぜ！」\n"},
@@ -98,20 +99,24 @@ void offerSave(Difficulty difficulty, int32_t turnCount) {
     }
 }
 
-void sayHumanWin(Difficulty difficulty, int32_t turnCount) {
+void endWithHumanWin(Difficulty difficulty, int32_t turnCount) {
     say("\n\n*************%sさんの勝利！！！*************\n", g_players[PLAYER_HUMAN].name);
     waitKey();
-    say(CLOSING_WORDS[difficulty - '1'].afterHumanWin, g_players[PLAYER_COMPUTER].name);
+    if (difficulty >= '1' && difficulty <= '3') {
+        say(CLOSING_WORDS[difficulty - '1'].afterHumanWin, g_players[PLAYER_COMPUTER].name);
+    }
     waitKey();
     say("\n*************おめでとうございます！！！*************\n");
     waitKey();
     offerSave(difficulty, turnCount);
 }
 
-void sayComputerWin(Difficulty difficulty) {
+void endWithComputerWin(Difficulty difficulty) {
     say("\n\n%sの勝利！！！\n", g_players[PLAYER_COMPUTER].name);
     waitKey();
-    say(CLOSING_WORDS[difficulty - '1'].afterComputerWin, g_players[PLAYER_COMPUTER].name);
+    if (difficulty >= '1' && difficulty <= '3') {
+        say(CLOSING_WORDS[difficulty - '1'].afterComputerWin, g_players[PLAYER_COMPUTER].name);
+    }
     waitKey();
     say("\n残念でした！　また遊んでね！\n");
     waitKey();
@@ -152,9 +157,9 @@ int32_t playRounds(Difficulty difficulty) {
 void playMatch(Difficulty difficulty) {
     const int32_t turnCount = playRounds(difficulty);
     if (g_players[PLAYER_HUMAN].position >= GOAL_POSITION) {
-        sayHumanWin(difficulty, turnCount);
+        endWithHumanWin(difficulty, turnCount);
     } else if (g_players[PLAYER_COMPUTER].position >= GOAL_POSITION) {
-        sayComputerWin(difficulty);
+        endWithComputerWin(difficulty);
     }
 }
 

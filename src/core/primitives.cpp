@@ -69,6 +69,17 @@ unsigned char readChoice() {
     return choice;
 }
 
+void awaitRoll(int player) {
+    if (player == PLAYER_HUMAN) {
+        say("（Enter）--->");
+        readByte();
+    } else {
+        delayPause();
+        delayPause();
+        say("\n");
+    }
+}
+
 void showStatus() {
     const PlayerRecord& human = g_players[PLAYER_HUMAN];
     const PlayerRecord& computer = g_players[PLAYER_COMPUTER];

@@ -17,6 +17,10 @@ void waitKey();
 // A menu answer: the first byte typed, then one more byte read and dropped (the Enter).
 unsigned char readChoice();
 
+// Before a die is cast: the human presses Enter after "（Enter）--->"; the computer pauses
+// twice and ends the line.
+void awaitRoll(int player);
+
 void showStatus();
 void showBoard();
 
