@@ -284,6 +284,23 @@ TEST_F(RankingTest, SaveWithOneFileMissingStartsFromEmptyTables) {
     EXPECT_EQ(read(NAMES), joined(names));
 }
 
+TEST_F(RankingTest, SaveNeverWritesOverFilesItCannotRead) {
+    // The names file is there but cannot be read (a link to a folder, which a rename would
+    // replace): the stored turn counts must survive, and the display has nothing to show.
+    fs::create_directory("System");
+    const std::string stored = joined(
+        tables({"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}, EMPTY_COUNTS, EMPTY_COUNTS));
+    write(COUNTS, stored);
+    fs::create_directory_symlink(fs::absolute("System"), NAMES);
+    saveRecord('1', 12);
+    EXPECT_EQ(screen(), "セーブ失敗\n");
+    EXPECT_EQ(read(COUNTS), stored);
+    EXPECT_TRUE(fs::is_symlink(NAMES));
+    showRanking();
+    EXPECT_EQ(screen(), "記録がないです\n");
+    EXPECT_TRUE(allKeysRead());
+}
+
 TEST_F(RankingTest, WithoutTheFolderSaveFailsAndCreatesNothing) {
     saveRecord('1', 12);
     EXPECT_EQ(screen(), "セーブ失敗\n");

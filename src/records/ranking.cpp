@@ -60,6 +60,10 @@ std::string rankingPath(const char* file) {
     return std::string(FOLDER) + PATH_SEPARATOR + file;
 }
 
+// What reading the pair of files came to. A missing file is no store yet; a file that is there
+// but cannot be read holds rankings that a save must not write over.
+enum class Store { READ, MISSING, UNREADABLE };
+
 // The first lines of a file (at most 30): the LF and a CR before it are dropped; `cut` marks a
 // line longer than what `text` keeps of it.
 struct FileLines {
@@ -81,11 +85,10 @@ void endLine(FileLines& lines, std::string& line, size_t length) {
     line.clear();
 }
 
-// False when the file cannot be opened or read.
-bool readLines(const std::string& path, FileLines& lines) {
+Store readLines(const std::string& path, FileLines& lines) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
-        return false;
+        return errno == ENOENT ? Store::MISSING : Store::UNREADABLE;
     }
     std::string line;
     size_t length = 0;  // bytes of the line, kept or not
@@ -107,7 +110,7 @@ bool readLines(const std::string& path, FileLines& lines) {
     }
     const bool readWell = std::ferror(file) == 0;
     std::fclose(file);
-    return readWell;
+    return readWell ? Store::READ : Store::UNREADABLE;
 }
 
 bool isLeadByte(unsigned char byte) {
@@ -167,18 +170,21 @@ RankingEntry emptyEntry() {
     return entry;
 }
 
-// Reads both files. A place whose line is missing from either file, or whose count line holds
-// no count below 10000, is the empty entry. False, with every place empty, when either file
-// cannot be read: the pair counts as one store.
-bool loadTables(RankingTables& tables) {
+// Reads both files, the turn counts first. A place whose line is missing from either file, or
+// whose count line holds no count below 10000, is the empty entry. Unless both files are read,
+// every place is empty: the pair counts as one store.
+Store loadTables(RankingTables& tables) {
     for (RankingTable& table : tables) {
         table.fill(emptyEntry());
     }
     FileLines counts;
     FileLines names;
-    if (!readLines(rankingPath(COUNTS_FILE), counts) ||
-        !readLines(rankingPath(NAMES_FILE), names)) {
-        return false;
+    Store store = readLines(rankingPath(COUNTS_FILE), counts);
+    if (store == Store::READ) {
+        store = readLines(rankingPath(NAMES_FILE), names);
+    }
+    if (store != Store::READ) {
+        return store;
     }
     for (int line = 0; line < FILE_LINES && line < counts.count && line < names.count; ++line) {
         const int32_t count = takeCount(counts.text[line], counts.cut[line]);
@@ -189,7 +195,7 @@ bool loadTables(RankingTables& tables) {
         entry.turnCount = count;
         takeName(names.text[line], entry.name);
     }
-    return true;
+    return Store::READ;
 }
 
 // The name as stored, but with control bytes as "?" so that a file cannot drive the terminal.
@@ -224,7 +230,8 @@ RankingTable insertEntry(const RankingTable& table, const RankingEntry& newEntry
             }
         }
         if (chosen < 0) {
-            place = emptyEntry();  // fewer than ten candidates below the ceiling
+            // Loaded counts are all below the ceiling, so this is only a guard.
+            place = emptyEntry();
             continue;
         }
         place = candidates[chosen];
@@ -340,7 +347,8 @@ bool storeFiles(const std::string& counts, const std::string& names) {
         return false;
     }
     if (!replaceFile(newNames, namesPath)) {
-        // Should putting the old counts back fail as well, their copy stays in the folder.
+        // Should putting the old counts back fail as well, their copy stays in the folder
+        // (until the next save writes its own).
         if (hadCounts) {
             replaceFile(oldCounts, countsPath);
         } else {
@@ -359,7 +367,7 @@ bool storeFiles(const std::string& counts, const std::string& names) {
 
 void showRanking() {
     RankingTables tables;
-    if (!loadTables(tables)) {
+    if (loadTables(tables) != Store::READ) {
         say("記録がないです\n");
         return;
     }
@@ -388,8 +396,13 @@ void saveRecord(Difficulty difficulty, int32_t turnCount) {
         say("セーブ失敗\n");
         return;
     }
+    // Without the files the save starts from empty tables. Files that are there but cannot be
+    // read hold rankings it cannot keep, so it writes nothing over them.
     RankingTables tables;
-    loadTables(tables);  // unreadable files: the save starts from empty tables
+    if (loadTables(tables) == Store::UNREADABLE) {
+        say("セーブ失敗\n");
+        return;
+    }
     RankingEntry newEntry{};
     takeName(g_players[PLAYER_HUMAN].name, newEntry.name);
     newEntry.turnCount = turnCount;
