@@ -64,20 +64,25 @@ bool rollForFirstStrike(Difficulty difficulty) {
     }
 }
 
+struct Blow {
+    int32_t damage;  // the whole damage, saturating at the 32-bit limit
+    bool heavy;
+};
+
 // Draws a blow's extra damage, then its heavy test (heavy when the draw modulo `heavyOdds` is
-// 0), and announces a heavy blow. Returns the whole damage, saturating at the 32-bit limit.
-int32_t strike(int32_t base, int32_t attack, int heavyOdds, bool& heavy) {
+// 0), and announces a heavy blow.
+Blow strike(int32_t base, int32_t attack, int heavyOdds) {
     const int extra = rand() % 20;
-    heavy = rand() % heavyOdds == 0;
+    const bool heavy = rand() % heavyOdds == 0;
     int64_t damage = static_cast<int64_t>(base) + extra;
     if (heavy) {
         say("\tさらにドギャウ！！\n\n");
         delayPause();
         damage += 2 * static_cast<int64_t>(attack);
     }
-    int32_t saturated = 0;
-    addTo(saturated, damage);
-    return saturated;
+    Blow blow{0, heavy};
+    addTo(blow.damage, damage);
+    return blow;
 }
 
 void computerBlow(Difficulty difficulty, int32_t base, HitPoints& hp) {
@@ -85,10 +90,9 @@ void computerBlow(Difficulty difficulty, int32_t base, HitPoints& hp) {
     sayCry(BLOW_CRIES, difficulty);
     say("\n\tズガン！\n\n");
     delayPause();
-    bool heavy = false;
-    const int32_t damage = strike(base, g_players[PLAYER_COMPUTER].attack, 26, heavy);
-    say("%dのダメージ！\n", damage);
-    subtractFloored(hp.human, damage);
+    const Blow blow = strike(base, g_players[PLAYER_COMPUTER].attack, 26);
+    say("%dのダメージ！\n", blow.damage);
+    subtractFloored(hp.human, blow.damage);
     waitKey();
     showHitPoints(hp);
     waitKey();
@@ -99,14 +103,13 @@ void computerBlow(Difficulty difficulty, int32_t base, HitPoints& hp) {
 void humanBlow(int32_t base, bool opening, HitPoints& hp) {
     say("%sさんの攻撃！！\n\n\tズガン！\n\n", g_players[PLAYER_HUMAN].name);
     delayPause();
-    bool heavy = false;
-    const int32_t damage = strike(base, g_players[PLAYER_HUMAN].attack, opening ? 23 : 26, heavy);
-    if (heavy) {
-        say("%dのダメージ！！！\n", damage);
+    const Blow blow = strike(base, g_players[PLAYER_HUMAN].attack, opening ? 23 : 26);
+    if (blow.heavy) {
+        say("%dのダメージ！！！\n", blow.damage);
     } else {
-        say("%dのダメージ！\n", damage);
+        say("%dのダメージ！\n", blow.damage);
     }
-    subtractFloored(hp.computer, damage);
+    subtractFloored(hp.computer, blow.damage);
     waitKey();
     showHitPoints(hp);
     waitKey();

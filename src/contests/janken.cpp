@@ -13,14 +13,14 @@ constexpr int ROCK = 1;
 constexpr int SCISSORS = 2;
 constexpr int PAPER = 3;
 
-enum class Outcome { Draw, HumanWins, ComputerWins };
+enum class Outcome { DRAW, HUMAN_WINS, COMPUTER_WINS };
 
 // The hand that `hand` beats, and the hand that beats it.
-int beatenBy(int hand) {
+int loserTo(int hand) {
     return hand == ROCK ? SCISSORS : hand == SCISSORS ? PAPER : ROCK;
 }
 
-int beating(int hand) {
+int winnerOver(int hand) {
     return hand == ROCK ? PAPER : hand == SCISSORS ? ROCK : SCISSORS;
 }
 
@@ -82,23 +82,23 @@ int readHand() {
 Outcome throwHands(int hand, Difficulty difficulty) {
     if (difficulty == '2') {
         sayEasyLine(hand);
-        return Outcome::HumanWins;
+        return Outcome::HUMAN_WINS;
     }
     Outcome outcome;
     if (difficulty == '1') {
         const int k = rand() % 3;
-        outcome = k == 0 ? Outcome::Draw : k == 1 ? Outcome::HumanWins : Outcome::ComputerWins;
+        outcome = k == 0 ? Outcome::DRAW : k == 1 ? Outcome::HUMAN_WINS : Outcome::COMPUTER_WINS;
     } else {
         const int k = rand() % 16;
-        outcome = k <= 2 ? Outcome::Draw : k == 3 ? Outcome::HumanWins : Outcome::ComputerWins;
+        outcome = k <= 2 ? Outcome::DRAW : k == 3 ? Outcome::HUMAN_WINS : Outcome::COMPUTER_WINS;
     }
     sayHumanColumn(hand);
-    if (outcome == Outcome::Draw) {
+    if (outcome == Outcome::DRAW) {
         sayHandWord(hand);
-    } else if (outcome == Outcome::HumanWins) {
-        sayHandWord(beatenBy(hand));
+    } else if (outcome == Outcome::HUMAN_WINS) {
+        sayHandWord(loserTo(hand));
     } else {
-        sayHandWord(beating(hand));
+        sayHandWord(winnerOver(hand));
     }
     return outcome;
 }
@@ -130,13 +130,13 @@ void playJanken(int player, Difficulty difficulty) {
 
     say("\nじゃーんけーん...\n\n");
     bool hadDraw = false;
-    Outcome outcome = Outcome::Draw;
-    while (outcome == Outcome::Draw) {
+    Outcome outcome = Outcome::DRAW;
+    while (outcome == Outcome::DRAW) {
         const int hand = readHand();
         say(hadDraw ? "\nしょ!\n\n" : "\nぽん！\n\n");
         say("\t\t%-12s\t\t%-12s\n\n", human.name, computer.name);
         outcome = throwHands(hand, difficulty);
-        if (outcome == Outcome::Draw) {
+        if (outcome == Outcome::DRAW) {
             delayPause();
             say("あいこ！！\n\n");
             say("あーいこーで...\n\n");
@@ -144,8 +144,8 @@ void playJanken(int player, Difficulty difficulty) {
         }
     }
 
-    PlayerRecord& winner = outcome == Outcome::HumanWins ? human : computer;
-    PlayerRecord& loser = outcome == Outcome::HumanWins ? computer : human;
+    PlayerRecord& winner = outcome == Outcome::HUMAN_WINS ? human : computer;
+    PlayerRecord& loser = outcome == Outcome::HUMAN_WINS ? computer : human;
     waitKey();
     say("%sさんの勝利！！\n%sさんのステータスの30%%が%sさんのものになります！\n", winner.name,
         loser.name, winner.name);
