@@ -53,5 +53,25 @@ TEST(Binary, ShiftJisLocaleWritesCodePage932) {
     EXPECT_EQ(run.output, cp932((OPENING + FAREWELL).c_str()));
 }
 
+TEST(Binary, ShiftJisLocaleKeepsCodePage932ThroughAGame) {
+    // A name whose characters end in the byte 0x5C (a backslash), typed as raw code page 932 after
+    // a refused one of 12 bytes; hard; a wrong key and the status in the turn menu, then give up.
+    const std::string name = "ソ能表";
+    const std::string typed =
+        "1\n" + cp932("あいうえおか") + "\n" + cp932(name.c_str()) + "\n3\n\n\nx\n2\n\n3\n2\n";
+    const BinaryRun run = runBinary(typed, "ja_JP.SJIS");
+    EXPECT_EQ(run.status, 0);
+    const std::string status = "\n\n―*ステータス*―\n\t名前：\t\t" + name +
+                               "\n\tＨＰ：\t\t500\n\t攻撃力：\t100\n\t防御力：\t50\n\n"
+                               "―*ステータス*―\n\t名前：\t\t魔王\n\tＨＰ：\t\t800\n\n\n>>";
+    const std::string expected =
+        OPENING + NAME_PROMPT + NAME_REFUSED + NAME_PROMPT + DIFFICULTY_PROMPT +
+        "魔王\t「ヌハハハハ！！わしに勝負を挑むとは、バカな奴め！」\n\t･･････強さ：hard\n\n" +
+        ">>" + GAME_START + "\n" + name + "さんの番です（1ターン目）\n>>" + board(2, 2) +
+        TURN_MENU + ONE_TO_THREE + board(2, 2) + TURN_MENU + status + board(2, 2) + TURN_MENU +
+        MENU + FAREWELL;
+    EXPECT_EQ(run.output, cp932(expected.c_str()));
+}
+
 }  // namespace
 }  // namespace numoteka::testing

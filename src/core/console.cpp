@@ -41,6 +41,8 @@ struct Console {
 
 Console g_console;
 
+void (*g_readObserver)() = nullptr;
+
 // How many bytes at the start of `text` form a UTF-8 character, or the longest start of one
 // (at least one byte); `complete` tells which.
 size_t utf8Prefix(std::string_view text, bool& complete) {
@@ -475,10 +477,17 @@ void writeText(std::string_view cp932) {
 }
 
 unsigned char readByte() {
+    if (g_readObserver != nullptr) {
+        g_readObserver();
+    }
     while (g_console.pendingRead == g_console.pending.size()) {
         readTypedPiece();
     }
     return static_cast<unsigned char>(g_console.pending[g_console.pendingRead++]);
+}
+
+void setReadObserver(void (*observer)()) {
+    g_readObserver = observer;
 }
 
 }  // namespace numoteka

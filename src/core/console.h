@@ -59,4 +59,8 @@ void writeText(std::string_view cp932);
 // One byte of code page 932 input. Throws InputEnded at the end of input.
 unsigned char readByte();
 
+// For tests: `observer` is called at the start of every readByte(), so a test can look at the
+// game's state whenever it waits for input. nullptr calls nothing.
+void setReadObserver(void (*observer)());
+
 }  // namespace numoteka
