@@ -1,5 +1,5 @@
 # Thin wrapper: the commands the README names.
-.PHONY: play build test windows windows-smoke clean
+.PHONY: play build test bench windows windows-smoke clean
 
 build:
 	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF
@@ -12,6 +12,12 @@ test:
 	cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNUMOTEKA_SANITIZE=ON -DNUMOTEKA_TESTS=ON
 	cmake --build build/test
 	ctest --test-dir build/test --output-on-failure
+
+# The benchmark on the shipped (Release) build; BENCH_ARGS go to Google Benchmark.
+bench:
+	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF -DNUMOTEKA_BENCH=ON
+	cmake --build build/bench
+	./build/bench/numoteka_bench $(BENCH_ARGS)
 
 # numoteka.exe for Windows, cross-compiled with MinGW-w64.
 windows:
