@@ -140,7 +140,6 @@ TEST(Console, LocaleChoosesTheTerminalEncoding) {
 
 TEST(AmbiguousWidth, NarrowTerminalGetsASpaceAfterEachAmbiguousCharacter) {
     attachMemoryTerminal("", TerminalEncoding::Utf8, true);
-    EXPECT_TRUE(padsAmbiguousWidth());
     g_players[PLAYER_HUMAN].position = 1;
     g_players[PLAYER_COMPUTER].position = 0;
     showBoard();
@@ -158,14 +157,20 @@ TEST(AmbiguousWidth, NothingIsAddedOnWideOrShiftJisTerminals) {
     say("―□◆★");
     EXPECT_EQ(takeTerminalOutput(), "―□◆★");
     attachMemoryTerminal("", TerminalEncoding::ShiftJis, true);
-    EXPECT_FALSE(padsAmbiguousWidth());
     say("□");
     EXPECT_EQ(takeTerminalOutput(), "\x81\xA0");
 }
 
-// Plays the terminal on the far side of a pseudo-terminal: answers the cursor question with
-// `reply` (or stays silent), then types "k\n".
-bool askPseudoTerminal(const std::string& reply, termios& modesAfter, std::string& typedAfter) {
+struct Asked {
+    bool narrow;
+    std::string typedAhead;  // what the question passed on as typed before the reply
+    std::string typedAfter;  // what the program reads when "k\n" is typed afterwards
+    bool modesRestored;
+};
+
+// Plays the terminal on the far side of a pseudo-terminal: on the cursor question it sends
+// `answer` (keys the user typed, then the reply, or nothing), then types "k\n".
+Asked askPseudoTerminal(const std::string& answer) {
     int terminal = -1;
     int program = -1;
     EXPECT_EQ(openpty(&terminal, &program, nullptr, nullptr, nullptr), 0);
@@ -177,36 +182,47 @@ bool askPseudoTerminal(const std::string& reply, termios& modesAfter, std::strin
         while (question.find("\x1B[6n") == std::string::npos && read(terminal, &byte, 1) == 1) {
             question.push_back(byte);
         }
-        if (!reply.empty()) {
-            EXPECT_EQ(write(terminal, reply.data(), reply.size()),
-                      static_cast<ssize_t>(reply.size()));
+        if (!answer.empty()) {
+            EXPECT_EQ(write(terminal, answer.data(), answer.size()),
+                      static_cast<ssize_t>(answer.size()));
         }
     });
-    const bool narrow = terminalDrawsAmbiguousNarrow(program, program, 200);
+    Asked asked{};
+    asked.narrow = terminalDrawsAmbiguousNarrow(program, program, 200, asked.typedAhead);
     emulator.join();
     EXPECT_EQ(question, "\r□\x1B[6n");
-    tcgetattr(program, &modesAfter);
-    EXPECT_EQ(modesAfter.c_lflag, before.c_lflag);
+    termios after{};
+    tcgetattr(program, &after);
+    asked.modesRestored = after.c_lflag == before.c_lflag && (after.c_lflag & ICANON) != 0;
     EXPECT_EQ(write(terminal, "k\n", 2), 2);
     char typed[8] = {};
     const ssize_t got = read(program, typed, sizeof typed);
-    typedAfter.assign(typed, got > 0 ? static_cast<size_t>(got) : 0);
+    asked.typedAfter.assign(typed, got > 0 ? static_cast<size_t>(got) : 0);
     close(terminal);
     close(program);
-    return narrow;
+    return asked;
 }
 
 TEST(AmbiguousWidth, TheTerminalIsAskedWhereItsCursorStands) {
-    termios modes{};
-    std::string typed;
-    EXPECT_TRUE(askPseudoTerminal("\x1B[7;2R", modes, typed));
-    EXPECT_EQ(typed, "k\n");  // the reply did not stay behind as input
-    EXPECT_NE(modes.c_lflag & ICANON, 0u);
-    EXPECT_FALSE(askPseudoTerminal("\x1B[7;3R", modes, typed));
-    EXPECT_EQ(typed, "k\n");
-    EXPECT_FALSE(askPseudoTerminal("", modes, typed));  // no answer: nothing is added
-    EXPECT_EQ(typed, "k\n");
-    EXPECT_FALSE(askPseudoTerminal("\x1B[12;2", modes, typed));  // cut short
+    struct Case {
+        std::string answer;
+        bool narrow;
+        std::string typedAhead;
+    };
+    const Case cases[] = {
+        {"\x1B[7;2R", true, ""},
+        {"\x1B[7;3R", false, ""},
+        {"", false, ""},                // no answer: nothing is added
+        {"\x1B[12;2", false, ""},       // cut short
+        {"1\n\x1B[7;2R", true, "1\n"},  // keys typed before the reply stay the user's
+    };
+    for (const Case& c : cases) {
+        const Asked asked = askPseudoTerminal(c.answer);
+        EXPECT_EQ(asked.narrow, c.narrow) << c.answer;
+        EXPECT_EQ(asked.typedAhead, c.typedAhead) << c.answer;
+        EXPECT_EQ(asked.typedAfter, "k\n") << c.answer;  // no reply stays behind as input
+        EXPECT_TRUE(asked.modesRestored) << c.answer;
+    }
 }
 
 }  // namespace

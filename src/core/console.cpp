@@ -349,7 +349,8 @@ void attachTerminal(TerminalEncoding encoding) {
 
 #else
 
-bool terminalDrawsAmbiguousNarrow(int inputFd, int outputFd, int timeoutMs) {
+bool terminalDrawsAmbiguousNarrow(int inputFd, int outputFd, int timeoutMs,
+                                  std::string& typedAhead) {
     termios saved{};
     if (tcgetattr(inputFd, &saved) != 0) {
         return false;
@@ -365,8 +366,9 @@ bool terminalDrawsAmbiguousNarrow(int inputFd, int outputFd, int timeoutMs) {
     const std::string_view question = "\r\xE2\x96\xA1\x1B[6n";
     bool asked =
         write(outputFd, question.data(), question.size()) == static_cast<ssize_t>(question.size());
+    // The reply starts with ESC; what comes before it was typed by the user.
     std::string reply;
-    while (asked && reply.size() < 32 && reply.find('R') == std::string::npos) {
+    while (asked && reply.size() < 32 && !reply.ends_with('R')) {
         pollfd ready{inputFd, POLLIN, 0};
         if (poll(&ready, 1, timeoutMs) <= 0) {
             break;
@@ -375,7 +377,11 @@ bool terminalDrawsAmbiguousNarrow(int inputFd, int outputFd, int timeoutMs) {
         if (read(inputFd, &byte, 1) != 1) {
             break;
         }
-        reply.push_back(byte);
+        if (reply.empty() && byte != '\x1B') {
+            typedAhead.push_back(byte);
+        } else {
+            reply.push_back(byte);
+        }
     }
     // Rub the character out again.
     const std::string_view erase = "\r\x1B[K";
@@ -390,8 +396,11 @@ bool terminalDrawsAmbiguousNarrow(int inputFd, int outputFd, int timeoutMs) {
 void attachTerminal(TerminalEncoding encoding) {
     const bool askWidth =
         encoding == TerminalEncoding::Utf8 && isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
-    resetConsole(encoding, false,
-                 askWidth && terminalDrawsAmbiguousNarrow(STDIN_FILENO, STDOUT_FILENO, 500));
+    std::string typedAhead;
+    resetConsole(
+        encoding, false,
+        askWidth && terminalDrawsAmbiguousNarrow(STDIN_FILENO, STDOUT_FILENO, 500, typedAhead));
+    g_console.heldRaw = std::move(typedAhead);
 }
 
 #endif
@@ -399,10 +408,6 @@ void attachTerminal(TerminalEncoding encoding) {
 void attachMemoryTerminal(std::string typed, TerminalEncoding encoding, bool padAmbiguous) {
     resetConsole(encoding, true, padAmbiguous);
     g_console.typed = std::move(typed);
-}
-
-bool padsAmbiguousWidth() {
-    return g_console.padAmbiguous;
 }
 
 std::string takeTerminalOutput() {

@@ -18,24 +18,26 @@ struct InputEnded {};
 // The encoding named by the first of LC_ALL, LC_CTYPE and LANG that is set and not empty.
 TerminalEncoding encodingFromLocale();
 
+// The board and the texts are laid out for a console on which every double-byte character of
+// code page 932 takes two columns. Many UTF-8 terminals draw the East Asian "ambiguous" ones
+// ("―", "□", "◆", "★", "×", ...) in one; on such a terminal each of them is followed by a
+// space on output.
+
 // Talk to standard input and output. When both are a UTF-8 terminal, it is asked first how
-// wide it draws East Asian ambiguous characters (see padsAmbiguousWidth).
+// wide it draws ambiguous characters.
 void attachTerminal(TerminalEncoding encoding);
 
 // Talk to memory instead: `typed` is what the user types, in the terminal's encoding.
 // `padAmbiguous` acts as a terminal that draws ambiguous characters in one column.
 void attachMemoryTerminal(std::string typed, TerminalEncoding encoding, bool padAmbiguous = false);
 
-// The board and the texts are laid out for a console on which every double-byte character of
-// code page 932 takes two columns. Many UTF-8 terminals draw the East Asian "ambiguous" ones
-// ("―", "□", "◆", "★", "×", ...) in one; then each of them is followed by a space on output.
-bool padsAmbiguousWidth();
-
 #ifndef _WIN32
 // Asks the terminal on these descriptors where its cursor stands after drawing one ambiguous
 // character: true when it took one column. No answer in time counts as two. The terminal's
-// modes are restored and its reply never reaches the game's input.
-bool terminalDrawsAmbiguousNarrow(int inputFd, int outputFd, int timeoutMs);
+// modes are restored, and its reply never reaches the game's input; keys typed before the
+// reply arrive in `typedAhead`.
+bool terminalDrawsAmbiguousNarrow(int inputFd, int outputFd, int timeoutMs,
+                                  std::string& typedAhead);
 #endif
 
 // What the game wrote to the memory terminal since the last call, in the terminal's encoding.
