@@ -183,9 +183,7 @@ void extraRoll(int player) {
     const int die = rollDie();
     say("\n\t%d!!\n\n", die);
     waitKey();
-    addTo(g_players[player].position, die);
-    showBoard();
-    waitKey();
+    moveForward(player, die);
 }
 
 void quietDay() {

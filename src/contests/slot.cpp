@@ -54,9 +54,7 @@ void extraRoll(int player, Difficulty difficulty) {
     const int roll = rollDie();
     say("\t%d!!\n\n", roll);
     waitKey();
-    addTo(g_players[player].position, roll);
-    showBoard();
-    waitKey();
+    moveForward(player, roll);
     runSquareEvent(player, difficulty);
 }
 

@@ -53,10 +53,14 @@ void addRestTurn(int player) {
     addTo(g_players[player].restTurns, 1);
 }
 
-void moveBack(int player, int32_t squares) {
-    addTo(g_players[player].position, -static_cast<int64_t>(squares));
+void moveForward(int player, int32_t squares) {
+    addTo(g_players[player].position, squares);
     showBoard();
     waitKey();
+}
+
+void moveBack(int player, int32_t squares) {
+    moveForward(player, -squares);
 }
 
 }  // namespace numoteka

@@ -25,7 +25,9 @@ void scaleStats(int player, double factor);
 // One more turn of rest for a contestant.
 void addRestTurn(int player);
 
-// Moves a contestant back, shows the board and waits for a key. No square event follows.
+// Moves a contestant on or back, shows the board and waits for a key. The event of the square
+// reached is the caller's to start, if any.
+void moveForward(int player, int32_t squares);
 void moveBack(int player, int32_t squares);
 
 }  // namespace numoteka
