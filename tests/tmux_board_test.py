@@ -158,9 +158,9 @@ def main():
             tmux.close()
     if failures:
         print("\n\n".join(failures))
-        print("1 failed")
+        print("tmux: 0 passed, 1 failed")
         return 1
-    print("board markers line up: 1 passed, 0 failed")
+    print("tmux: 1 passed, 0 failed")
     return 0
 
 

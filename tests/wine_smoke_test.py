@@ -154,9 +154,9 @@ def main():
                 failures.append("ranking display: status %d\n%r\n%r" % (status, shown, expected))
     if failures:
         print("\n\n".join(failures))
-        print("0 passed, %d failed" % len(failures))
+        print("wine: 0 passed, %d failed" % len(failures))
         return 1
-    print("windows build under wine: 4 passed, 0 failed")
+    print("wine: 4 passed, 0 failed")
     return 0
 
 
