@@ -25,9 +25,10 @@ BinaryRun runBinary(const std::string& typed, const std::string& locale) {
     const std::string command = "env -u LC_ALL -u LC_CTYPE LANG=" + locale + " timeout 60 " +
                                 NUMOTEKA_BINARY + " < " + base + ".in > " + base + ".out";
     const int status = std::system(command.c_str());
-    std::ifstream shown(base + ".out", std::ios::binary);
     std::ostringstream text;
-    text << shown.rdbuf();
+    text << std::ifstream(base + ".out", std::ios::binary).rdbuf();
+    std::remove((base + ".in").c_str());
+    std::remove((base + ".out").c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text.str()};
 }
 
