@@ -149,25 +149,15 @@ class EofCut : public SceneTest {
 protected:
     void SetUp() override {
         SceneTest::SetUp();
-        previous_ = fs::current_path();
-        const fs::path base = fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path();
-        std::random_device random;
-        do {
-            folder_ = base / ("numoteka_eof_" + std::to_string(random()));
-        } while (!fs::create_directory(folder_));
-        fs::current_path(folder_);
         storeBaseline(".");
     }
 
     void TearDown() override {
         setReadObserver(nullptr);
-        fs::current_path(previous_);
-        fs::remove_all(folder_);
         SceneTest::TearDown();
     }
 
-    fs::path previous_;
-    fs::path folder_;
+    ScratchFolder scratch_{"numoteka_eof_"};
 };
 
 // The ranking after the won game: "たろう" with `turns` enters the normal table, below stored
@@ -291,7 +281,7 @@ TEST_F(EofCut, EveryCutOfAWonAndSavedGameEndsInTheFarewell) {
     std::vector<BinaryCut> runs(sample.size());
     std::atomic<size_t> next{0};
     const auto worker = [&](int index) {
-        const fs::path folder = folder_ / ("binary" + std::to_string(index));
+        const fs::path folder = scratch_.path() / ("binary" + std::to_string(index));
         for (size_t item = next++; item < sample.size(); item = next++) {
             runs[item] = runBinaryCut(folder, script.keys, sample[item]);
         }

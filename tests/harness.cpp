@@ -1,6 +1,7 @@
 #include "harness.h"
 
 #include <cstring>
+#include <random>
 
 #include "core/game.h"
 #include "core/primitives.h"
@@ -55,6 +56,23 @@ void setRecord(int player, const char* utf8Name, int32_t hp, int32_t attack, int
     record.defense = defense;
     record.position = position;
     record.restTurns = restTurns;
+}
+
+ScratchFolder::ScratchFolder(const std::string& prefix)
+    : previous_(std::filesystem::current_path()) {
+    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
+                                           ? "/dev/shm"
+                                           : std::filesystem::temp_directory_path();
+    std::random_device random;
+    do {
+        folder_ = base / (prefix + std::to_string(random()));
+    } while (!std::filesystem::create_directory(folder_));
+    std::filesystem::current_path(folder_);
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::filesystem::current_path(previous_);
+    std::filesystem::remove_all(folder_);
 }
 
 void SceneTest::SetUp() {

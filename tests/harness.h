@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <utility>
@@ -33,6 +34,25 @@ std::string cp932(const char* utf8);
 // Sets a contestant's record.
 void setRecord(int player, const char* utf8Name, int32_t hp, int32_t attack, int32_t defense,
                int32_t position = 0, int32_t restTurns = 0);
+
+// A fresh folder of a test's own, the current directory until it is destroyed (and with it
+// everything in it). In memory where the machine has /dev/shm: every save syncs its files,
+// which a disk makes slow.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::string& prefix);
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::filesystem::path& path() const {
+        return folder_;
+    }
+
+private:
+    std::filesystem::path previous_;
+    std::filesystem::path folder_;
+};
 
 // The fixture for single scenes: pauses shortened, both records cleared, the human named
 // "テスト" and the computer "マサル", an empty memory terminal.

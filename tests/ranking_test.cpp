@@ -43,26 +43,20 @@ std::vector<std::string> tables(std::vector<std::string> normal, std::vector<std
 const std::vector<std::string> EMPTY_COUNTS(10, "5000");
 const std::vector<std::string> EMPTY_NAMES(10, "");
 
-// Every test runs in a fresh temporary folder of its own.
+// Every test runs in a fresh folder of its own.
 class RankingTest : public SceneTest {
 protected:
     void SetUp() override {
         SceneTest::SetUp();
         g_rankingFaults = {};
-        previous_ = fs::current_path();
-        std::random_device random;
-        do {
-            folder_ = fs::temp_directory_path() / ("numoteka_ranking_" + std::to_string(random()));
-        } while (!fs::create_directory(folder_));
-        fs::current_path(folder_);
     }
 
     void TearDown() override {
-        fs::current_path(previous_);
-        fs::remove_all(folder_);
         g_rankingFaults = {};
         SceneTest::TearDown();
     }
+
+    ScratchFolder scratch_{"numoteka_ranking_"};
 
     static void write(const char* path, const std::string& bytes) {
         std::ofstream(path, std::ios::binary) << bytes;
@@ -96,9 +90,6 @@ protected:
                                    {"A", "B", "C", "D", "E", "F", "G", "H", "I", "J"},
                                    {"h1", "", "", "", "", "", "", "", "", ""})));
     }
-
-    fs::path previous_;
-    fs::path folder_;
 };
 
 TEST_F(RankingTest, FirstSaveWritesBothFilesWithCrLf) {

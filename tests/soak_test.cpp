@@ -366,13 +366,6 @@ std::string fileText(const fs::path& path) {
 class Soak : public ::testing::Test {
 protected:
     void SetUp() override {
-        previous_ = fs::current_path();
-        const fs::path base = fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path();
-        std::random_device random;
-        do {
-            folder_ = base / ("numoteka_soak_" + std::to_string(random()));
-        } while (!fs::create_directory(folder_));
-        fs::current_path(folder_);
         fs::create_directory("System");
         setDelayPauseLength(0);
         setReadObserver(checkRecords);
@@ -381,12 +374,9 @@ protected:
     void TearDown() override {
         setReadObserver(nullptr);
         attachMemoryTerminal("", TerminalEncoding::Utf8);
-        fs::current_path(previous_);
-        fs::remove_all(folder_);
     }
 
-    fs::path previous_;
-    fs::path folder_;
+    ScratchFolder scratch_{"numoteka_soak_"};
 };
 
 // A session that stops reading without ending would hang the run: after this long without a
