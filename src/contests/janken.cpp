@@ -24,36 +24,14 @@ int winnerOver(int hand) {
     return hand == ROCK ? PAPER : hand == SCISSORS ? ROCK : SCISSORS;
 }
 
-void sayHumanColumn(int hand) {
-    if (hand == ROCK) {
-        say("\t\t　　グー！　　\t\t　　");
-    } else if (hand == SCISSORS) {
-        say("\t\t　　チョキ！　\t\t　　");
-    } else {
-        say("\t\t　　パー！　　\t\t　　");
-    }
-}
-
-void sayHandWord(int hand) {
-    if (hand == ROCK) {
-        say("グー！\n\n");
-    } else if (hand == SCISSORS) {
-        say("チョキ！\n\n");
-    } else {
-        say("パー！\n\n");
-    }
-}
-
-// At easy the computer always shows the hand that loses, on one line with the human's.
-void sayEasyLine(int hand) {
-    if (hand == ROCK) {
-        say("\t\t　　グー！　　\t\t　　チョキ！\n");
-    } else if (hand == SCISSORS) {
-        say("\t\t　　チョキ！　\t\t　　パー！\n");
-    } else {
-        say("\t\t　　パー！　　\t\t　　グー！\n");
-    }
-}
+// Texts of each hand, indexed by hand - 1: the human's column at normal and hard, the
+// computer's hand word, and the easy line, where the computer always shows the hand that loses.
+constexpr const char* HUMAN_COLUMNS[3] = {
+    "\t\t　　グー！　　\t\t　　", "\t\t　　チョキ！　\t\t　　", "\t\t　　パー！　　\t\t　　"};
+constexpr const char* HAND_WORDS[3] = {"グー！\n\n", "チョキ！\n\n", "パー！\n\n"};
+constexpr const char* EASY_LINES[3] = {"\t\t　　グー！　　\t\t　　チョキ！\n",
+                                       "\t\t　　チョキ！　\t\t　　パー！\n",
+                                       "\t\t　　パー！　　\t\t　　グー！\n"};
 
 void showMenu(int player) {
     const PlayerRecord& first = g_players[player == PLAYER_HUMAN ? PLAYER_HUMAN : PLAYER_COMPUTER];
@@ -81,7 +59,7 @@ int readHand() {
 // Shows both hands and decides the throw. Easy draws nothing; normal and hard draw once.
 Outcome throwHands(int hand, Difficulty difficulty) {
     if (difficulty == '2') {
-        sayEasyLine(hand);
+        say(EASY_LINES[hand - 1]);
         return Outcome::HUMAN_WINS;
     }
     Outcome outcome;
@@ -92,13 +70,13 @@ Outcome throwHands(int hand, Difficulty difficulty) {
         const int k = rand() % 16;
         outcome = k <= 2 ? Outcome::DRAW : k == 3 ? Outcome::HUMAN_WINS : Outcome::COMPUTER_WINS;
     }
-    sayHumanColumn(hand);
+    say(HUMAN_COLUMNS[hand - 1]);
     if (outcome == Outcome::DRAW) {
-        sayHandWord(hand);
+        say(HAND_WORDS[hand - 1]);
     } else if (outcome == Outcome::HUMAN_WINS) {
-        sayHandWord(loserTo(hand));
+        say(HAND_WORDS[loserTo(hand) - 1]);
     } else {
-        sayHandWord(winnerOver(hand));
+        say(HAND_WORDS[winnerOver(hand) - 1]);
     }
     return outcome;
 }
