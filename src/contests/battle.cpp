@@ -13,10 +13,10 @@ namespace {
 
 // The computer's cries, by difficulty ('1' to '3'): before its first-strike roll, and at each
 // of its blows.
-constexpr const char* FIRST_STRIKE_CRIES[3] = {"%s\t「とおりゃ！」\n", "%s\t「えい」\n",
-                                               "%s\t「フッ」\n"};
-constexpr const char* BLOW_CRIES[3] = {"%s\t「くらえっ！」\n", "%s\t「と～！」\n",
-                                       "%s\t「ハッ！！」\n"};
+constexpr Format<const char*> FIRST_STRIKE_CRIES[3] = {"%s\t「とおりゃ！」\n", "%s\t「えい」\n",
+                                                       "%s\t「フッ」\n"};
+constexpr Format<const char*> BLOW_CRIES[3] = {"%s\t「くらえっ！」\n", "%s\t「と～！」\n",
+                                               "%s\t「ハッ！！」\n"};
 
 // Working hit points: the records' own hp are never touched by a battle.
 struct HitPoints {
@@ -24,7 +24,7 @@ struct HitPoints {
     int32_t computer;
 };
 
-void sayCry(const char* const (&cries)[3], Difficulty difficulty) {
+void sayCry(const Format<const char*> (&cries)[3], Difficulty difficulty) {
     if (difficulty >= '1' && difficulty <= '3') {
         say(cries[difficulty - '1'], g_players[PLAYER_COMPUTER].name);
     }

@@ -26,12 +26,12 @@ int winnerOver(int hand) {
 
 // Texts of each hand, indexed by hand - 1: the human's column at normal and hard, the
 // computer's hand word, and the easy line, where the computer always shows the hand that loses.
-constexpr const char* HUMAN_COLUMNS[3] = {
-    "\t\t　　グー！　　\t\t　　", "\t\t　　チョキ！　\t\t　　", "\t\t　　パー！　　\t\t　　"};
-constexpr const char* HAND_WORDS[3] = {"グー！\n\n", "チョキ！\n\n", "パー！\n\n"};
-constexpr const char* EASY_LINES[3] = {"\t\t　　グー！　　\t\t　　チョキ！\n",
-                                       "\t\t　　チョキ！　\t\t　　パー！\n",
-                                       "\t\t　　パー！　　\t\t　　グー！\n"};
+constexpr Format<> HUMAN_COLUMNS[3] = {"\t\t　　グー！　　\t\t　　", "\t\t　　チョキ！　\t\t　　",
+                                       "\t\t　　パー！　　\t\t　　"};
+constexpr Format<> HAND_WORDS[3] = {"グー！\n\n", "チョキ！\n\n", "パー！\n\n"};
+constexpr Format<> EASY_LINES[3] = {"\t\t　　グー！　　\t\t　　チョキ！\n",
+                                    "\t\t　　チョキ！　\t\t　　パー！\n",
+                                    "\t\t　　パー！　　\t\t　　グー！\n"};
 
 void showMenu(int player) {
     const PlayerRecord& first = g_players[player == PLAYER_HUMAN ? PLAYER_HUMAN : PLAYER_COMPUTER];
@@ -111,7 +111,11 @@ void playJanken(int player, Difficulty difficulty) {
     Outcome outcome = Outcome::DRAW;
     while (outcome == Outcome::DRAW) {
         const int hand = readHand();
-        say(hadDraw ? "\nしょ!\n\n" : "\nぽん！\n\n");
+        if (hadDraw) {
+            say("\nしょ!\n\n");
+        } else {
+            say("\nぽん！\n\n");
+        }
         say("\t\t%-12s\t\t%-12s\n\n", human.name, computer.name);
         outcome = throwHands(hand, difficulty);
         if (outcome == Outcome::DRAW) {

@@ -3,7 +3,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <iconv.h>
 #include <poll.h>
 #include <strings.h>
 #include <termios.h>
@@ -11,12 +10,17 @@
 #endif
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdarg>
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <iterator>
+#include <cstring>
+#include <deque>
+#include <memory>
 #include <utility>
+#include <vector>
+
+#include "core/cp932.h"
 
 namespace numoteka {
 
@@ -26,6 +30,17 @@ namespace {
 // so that a line of any length costs bounded memory.
 constexpr size_t INPUT_PIECE = 4096;
 
+// How the terminal shows text: code page 932 as it is, or UTF-8 with or without a space after
+// each ambiguous-width character.
+enum Look { LOOK_CP932, LOOK_UTF8, LOOK_UTF8_PADDED, LOOK_COUNT };
+
+// Text written and not shown yet. It keeps its room when emptied.
+struct OutputBuffer {
+    std::unique_ptr<char[]> bytes;
+    size_t size = 0;
+    size_t capacity = 0;
+};
+
 struct Console {
     TerminalEncoding encoding = TerminalEncoding::Utf8;
     bool inMemory = false;
@@ -33,73 +48,68 @@ struct Console {
     size_t typedRead = 0;
     bool sourceEnded = false;
     std::string heldRaw;  // raw bytes kept back for the next piece (a split character or CR)
-    std::string pending;  // code page 932 bytes not read yet
-    size_t pendingRead = 0;
-    std::string output;  // terminal bytes not flushed yet
-    bool padAmbiguous = false;
+    std::string pending;  // code page 932 bytes of the last piece, read through g_typedInput
+    const char* pendingEnd = nullptr;
+    OutputBuffer output;  // terminal bytes not flushed yet
+    Look look = LOOK_UTF8;
 };
 
 Console g_console;
 
-void (*g_readObserver)() = nullptr;
+// Room for `most` more bytes at the end of the output; outputWritten() then says where the
+// bytes written there end.
+char* outputRoom(size_t most) {
+    OutputBuffer& output = g_console.output;
+    if (most > output.capacity - output.size) {
+        const size_t capacity = std::max(2 * output.capacity, output.size + most);
+        std::unique_ptr<char[]> grown(new char[capacity]);
+        std::copy_n(output.bytes.get(), output.size, grown.get());
+        output.bytes = std::move(grown);
+        output.capacity = capacity;
+    }
+    return output.bytes.get() + output.size;
+}
 
-// How many bytes at the start of `text` form a UTF-8 character, or the longest start of one
-// (at least one byte); `complete` tells which.
-size_t utf8Prefix(std::string_view text, bool& complete) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    complete = false;
-    const unsigned char lead = byte(0);
-    size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead < 0x80) {
-        complete = true;
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
+void outputWritten(const char* end) {
+    g_console.output.size = static_cast<size_t>(end - g_console.output.bytes.get());
+}
+
+// Copies `size` bytes. Most texts of the game are short: up to 16 bytes go without a call.
+char* copyBytes(char* to, const char* from, size_t size) {
+    if (size > 16) {
+        std::memcpy(to, from, size);
+    } else if (size >= 8) {
+        uint64_t head;
+        uint64_t tail;
+        std::memcpy(&head, from, 8);
+        std::memcpy(&tail, from + size - 8, 8);
+        std::memcpy(to, &head, 8);
+        std::memcpy(to + size - 8, &tail, 8);
+    } else if (size >= 4) {
+        uint32_t head;
+        uint32_t tail;
+        std::memcpy(&head, from, 4);
+        std::memcpy(&tail, from + size - 4, 4);
+        std::memcpy(to, &head, 4);
+        std::memcpy(to + size - 4, &tail, 4);
     } else {
-        return 1;
-    }
-    size_t valid = 1;
-    while (valid < length && valid < text.size()) {
-        const unsigned char next = byte(valid);
-        const bool fits = valid == 1 ? next >= low && next <= high : next >= 0x80 && next <= 0xBF;
-        if (!fits) {
-            break;
+        for (size_t i = 0; i < size; ++i) {
+            to[i] = from[i];
         }
-        ++valid;
     }
-    complete = valid == length;
-    return valid;
+    return to + size;
+}
+
+// Writes code page 932 bytes as the terminal of `look` shows them, from `at`, which has room
+// for UTF8_GROWTH times as many bytes.
+char* writeForTerminal(char* at, std::string_view cp932, Look look) {
+    if (look == LOOK_CP932) {
+        return copyBytes(at, cp932.data(), cp932.size());
+    }
+    return writeUtf8(at, cp932, look == LOOK_UTF8_PADDED);
 }
 
 #ifdef _WIN32
-
-// Windows converts between code pages itself; characters it cannot map become "?".
-std::string convertCodePage(std::string_view input, UINT from, UINT to) {
-    if (input.empty()) {
-        return {};
-    }
-    const int inputLength = static_cast<int>(input.size());
-    const int wideLength = MultiByteToWideChar(from, 0, input.data(), inputLength, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
-    MultiByteToWideChar(from, 0, input.data(), inputLength, wide.data(), wideLength);
-    const char* replacement = to == CP_UTF8 ? nullptr : "?";
-    const int length =
-        WideCharToMultiByte(to, 0, wide.data(), wideLength, nullptr, 0, replacement, nullptr);
-    std::string converted(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(to, 0, wide.data(), wideLength, converted.data(), length, replacement,
-                        nullptr);
-    return converted;
-}
 
 constexpr UINT CODE_PAGE_932 = 932;
 
@@ -116,70 +126,34 @@ void restoreConsoleCodePages() {
     }
 }
 
-#else
-
-iconv_t openConverter(const char* to, const char* from) {
-    iconv_t converter = iconv_open(to, from);
-    if (converter == reinterpret_cast<iconv_t>(-1)) {
-        std::fprintf(stderr, "numoteka: the C library cannot convert %s to %s\n", from, to);
-        std::exit(1);
-    }
-    return converter;
-}
-
-bool isCp932Lead(unsigned char byte) {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
-bool isCp932Trail(unsigned char byte) {
-    return byte >= 0x40 && byte <= 0xFC && byte != 0x7F;
-}
-
-// How many bytes one unconvertible character takes, so that it becomes a single "?".
-size_t utf8BadLength(std::string_view rest) {
-    bool complete = false;
-    return utf8Prefix(rest, complete);
-}
-
-size_t cp932BadLength(std::string_view rest) {
-    const bool pair = rest.size() >= 2 && isCp932Lead(static_cast<unsigned char>(rest[0])) &&
-                      isCp932Trail(static_cast<unsigned char>(rest[1]));
-    return pair ? 2 : 1;
-}
-
-std::string convert(iconv_t converter, std::string_view input,
-                    size_t (*badLength)(std::string_view)) {
-    std::string converted;
-    iconv(converter, nullptr, nullptr, nullptr, nullptr);
-    char* in = const_cast<char*>(input.data());
-    size_t inLeft = input.size();
-    char buffer[1024];
-    while (inLeft > 0) {
-        char* out = buffer;
-        size_t outLeft = sizeof buffer;
-        const size_t result = iconv(converter, &in, &inLeft, &out, &outLeft);
-        converted.append(buffer, static_cast<size_t>(out - buffer));
-        if (result != static_cast<size_t>(-1) || errno == E2BIG) {
-            continue;
-        }
-        const size_t skip = badLength(std::string_view(in, inLeft));
-        converted.push_back('?');
-        in += skip;
-        inLeft -= skip;
-    }
-    return converted;
-}
-
 #endif
 
-int nextRawByte() {
-    if (!g_console.inMemory) {
-        return std::getc(stdin);
+// Moves what the user typed to `raw`, up to the end of the line or until `raw` holds a whole
+// piece. Returns whether the line ended; sets `sourceEnded` when the input has no more bytes.
+bool pullTyped(std::string& raw) {
+    if (g_console.inMemory) {
+        const std::string_view rest = std::string_view(g_console.typed).substr(g_console.typedRead);
+        const std::string_view room = rest.substr(0, INPUT_PIECE - raw.size());
+        const size_t lineFeed = room.find('\n');
+        const size_t taken = lineFeed == std::string_view::npos ? room.size() : lineFeed + 1;
+        raw.append(room.substr(0, taken));
+        g_console.typedRead += taken;
+        g_console.sourceEnded =
+            taken == rest.size() && lineFeed == std::string_view::npos && raw.size() < INPUT_PIECE;
+        return lineFeed != std::string_view::npos;
     }
-    if (g_console.typedRead == g_console.typed.size()) {
-        return EOF;
+    while (raw.size() < INPUT_PIECE) {
+        const int byte = std::getc(stdin);
+        if (byte == EOF) {
+            g_console.sourceEnded = true;
+            return false;
+        }
+        raw.push_back(static_cast<char>(byte));
+        if (byte == '\n') {
+            return true;
+        }
     }
-    return static_cast<unsigned char>(g_console.typed[g_console.typedRead++]);
+    return false;
 }
 
 // Where a piece that stops inside a line must be cut: before a trailing CR (it may belong to
@@ -204,23 +178,13 @@ size_t safeCut(const std::string& raw) {
     return cut;
 }
 
-// Reads the next line (or piece of a long line) typed, as code page 932.
+void (*g_readObserver)() = nullptr;
+
+// Reads the next line (or piece of a long line) typed, as code page 932, into `pending`.
 void readTypedPiece() {
     flushOutput();
     std::string raw = std::exchange(g_console.heldRaw, {});
-    bool lineEnded = false;
-    while (!g_console.sourceEnded && raw.size() < INPUT_PIECE) {
-        const int byte = nextRawByte();
-        if (byte == EOF) {
-            g_console.sourceEnded = true;
-            break;
-        }
-        raw.push_back(static_cast<char>(byte));
-        if (byte == '\n') {
-            lineEnded = true;
-            break;
-        }
-    }
+    const bool lineEnded = !g_console.sourceEnded && pullTyped(raw);
     if (raw.empty()) {
         throw InputEnded{};
     }
@@ -236,74 +200,27 @@ void readTypedPiece() {
             raw.resize(cut);
         }
     }
-    g_console.pending =
-        g_console.encoding == TerminalEncoding::Utf8 ? toCp932(raw) : std::move(raw);
-    g_console.pendingRead = 0;
-}
-
-// Code points of double-byte code page 932 characters whose East Asian width is ambiguous:
-// one column on many UTF-8 terminals, two on the console the layout was made for.
-struct CodeRange {
-    char32_t first;
-    char32_t last;
-};
-
-constexpr CodeRange AMBIGUOUS_RANGES[] = {
-    {0x00A7, 0x00A8}, {0x00B0, 0x00B1}, {0x00B4, 0x00B4}, {0x00B6, 0x00B6}, {0x00D7, 0x00D7},
-    {0x00F7, 0x00F7}, {0x0391, 0x03A1}, {0x03A3, 0x03A9}, {0x03B1, 0x03C1}, {0x03C3, 0x03C9},
-    {0x0401, 0x0401}, {0x0410, 0x044F}, {0x0451, 0x0451}, {0x2010, 0x2010}, {0x2015, 0x2015},
-    {0x2018, 0x2019}, {0x201C, 0x201D}, {0x2020, 0x2021}, {0x2025, 0x2026}, {0x2030, 0x2030},
-    {0x2032, 0x2033}, {0x203B, 0x203B}, {0x2103, 0x2103}, {0x2116, 0x2116}, {0x2121, 0x2121},
-    {0x212B, 0x212B}, {0x2160, 0x2169}, {0x2170, 0x2179}, {0x2190, 0x2193}, {0x21D2, 0x21D2},
-    {0x21D4, 0x21D4}, {0x2200, 0x2200}, {0x2202, 0x2203}, {0x2207, 0x2208}, {0x220B, 0x220B},
-    {0x2211, 0x2211}, {0x221A, 0x221A}, {0x221D, 0x2220}, {0x2225, 0x2225}, {0x2227, 0x222C},
-    {0x222E, 0x222E}, {0x2234, 0x2235}, {0x223D, 0x223D}, {0x2252, 0x2252}, {0x2260, 0x2261},
-    {0x2266, 0x2267}, {0x226A, 0x226B}, {0x2282, 0x2283}, {0x2286, 0x2287}, {0x22A5, 0x22A5},
-    {0x22BF, 0x22BF}, {0x2312, 0x2312}, {0x2460, 0x2473}, {0x2500, 0x2503}, {0x250C, 0x250C},
-    {0x250F, 0x2510}, {0x2513, 0x2514}, {0x2517, 0x2518}, {0x251B, 0x251D}, {0x2520, 0x2520},
-    {0x2523, 0x2525}, {0x2528, 0x2528}, {0x252B, 0x252C}, {0x252F, 0x2530}, {0x2533, 0x2534},
-    {0x2537, 0x2538}, {0x253B, 0x253C}, {0x253F, 0x253F}, {0x2542, 0x2542}, {0x254B, 0x254B},
-    {0x25A0, 0x25A1}, {0x25B2, 0x25B3}, {0x25BC, 0x25BD}, {0x25C6, 0x25C7}, {0x25CB, 0x25CB},
-    {0x25CE, 0x25CF}, {0x25EF, 0x25EF}, {0x2605, 0x2606}, {0x2640, 0x2640}, {0x2642, 0x2642},
-    {0x266A, 0x266A}, {0x266D, 0x266D}, {0x266F, 0x266F},
-};
-
-bool isAmbiguous(char32_t codePoint) {
-    const CodeRange* range = std::lower_bound(
-        std::begin(AMBIGUOUS_RANGES), std::end(AMBIGUOUS_RANGES), codePoint,
-        [](const CodeRange& candidate, char32_t value) { return candidate.last < value; });
-    return range != std::end(AMBIGUOUS_RANGES) && range->first <= codePoint;
-}
-
-// Follows every ambiguous character of converted output with a space.
-std::string padAmbiguous(std::string_view utf8) {
-    std::string padded;
-    padded.reserve(utf8.size() + utf8.size() / 4);
-    size_t at = 0;
-    while (at < utf8.size()) {
-        bool complete = false;
-        const size_t length = utf8Prefix(utf8.substr(at), complete);
-        padded.append(utf8.substr(at, length));
-        if (complete && length > 1) {
-            // Lead byte bits, then six bits from each continuation byte.
-            char32_t codePoint = static_cast<unsigned char>(utf8[at]) & (0x7Fu >> length);
-            for (size_t i = 1; i < length; ++i) {
-                codePoint = codePoint << 6 | (static_cast<unsigned char>(utf8[at + i]) & 0x3Fu);
-            }
-            if (isAmbiguous(codePoint)) {
-                padded.push_back(' ');
-            }
-        }
-        at += length;
+    if (g_console.encoding == TerminalEncoding::Utf8) {
+        g_console.pending.clear();
+        appendCp932(g_console.pending, raw);
+    } else {
+        g_console.pending = std::move(raw);
     }
-    return padded;
+    g_typedInput.next = g_console.pending.data();
+    g_console.pendingEnd = g_typedInput.next + g_console.pending.size();
 }
 
 void resetConsole(TerminalEncoding encoding, bool inMemory, bool padAmbiguous) {
     g_console = Console{};
+    g_typedInput.next = nullptr;
+    g_typedInput.end = nullptr;
     g_console.encoding = encoding;
     g_console.inMemory = inMemory;
-    g_console.padAmbiguous = padAmbiguous && encoding == TerminalEncoding::Utf8;
+    if (encoding == TerminalEncoding::ShiftJis) {
+        g_console.look = LOOK_CP932;
+    } else {
+        g_console.look = padAmbiguous ? LOOK_UTF8_PADDED : LOOK_UTF8;
+    }
 }
 
 }  // namespace
@@ -411,88 +328,273 @@ void attachMemoryTerminal(std::string typed, TerminalEncoding encoding, bool pad
 }
 
 std::string takeTerminalOutput() {
-    return std::exchange(g_console.output, {});
+    std::string taken(g_console.output.bytes.get(), g_console.output.size);
+    g_console.output.size = 0;
+    return taken;
 }
 
 void flushOutput() {
-    if (g_console.inMemory || g_console.output.empty()) {
+    if (g_console.inMemory || g_console.output.size == 0) {
         return;
     }
-    std::fwrite(g_console.output.data(), 1, g_console.output.size(), stdout);
+    std::fwrite(g_console.output.bytes.get(), 1, g_console.output.size, stdout);
     std::fflush(stdout);
-    g_console.output.clear();
+    g_console.output.size = 0;
 }
 
-#ifdef _WIN32
-
 std::string toCp932(std::string_view utf8) {
-    return convertCodePage(utf8, CP_UTF8, CODE_PAGE_932);
+    std::string cp932;
+    appendCp932(cp932, utf8);
+    return cp932;
 }
 
 std::string fromCp932(std::string_view cp932) {
-    return convertCodePage(cp932, CODE_PAGE_932, CP_UTF8);
+    std::string utf8;
+    appendUtf8(utf8, cp932, false);
+    return utf8;
 }
 
-#else
+namespace {
 
-std::string toCp932(std::string_view utf8) {
-    static const iconv_t converter = openConverter("CP932", "UTF-8");
-    return convert(converter, utf8, utf8BadLength);
+// Room for a number: an integer, or a double with a precision of at most 9.
+constexpr size_t FORMAT_SCRATCH = 400;
+constexpr size_t INTEGER_DIGITS = 20;  // a 64-bit integer with its sign
+
+struct FormatDirective {
+    char kind = '\0';  // 's', 'd' or 'f'
+    bool leftAligned = false;
+    size_t width = 0;
+    std::string spec;  // the directive as written, for %f
+};
+
+// A format in code page 932, cut at its directives: literal 0, directive 0, literal 1, ...,
+// the last literal. Each literal is kept as every look of the terminal shows it.
+struct PreparedFormat {
+    std::string cp932;
+    size_t literalBytes[LOOK_COUNT] = {};
+    bool takesText = false;  // whether a directive is %s
+    std::vector<FormatDirective> directives;
+    std::vector<std::string> literals[LOOK_COUNT];
+};
+
+PreparedFormat prepareFormat(const char* format) {
+    PreparedFormat prepared;
+    prepared.cp932 = toCp932(format);
+    const std::string& text = prepared.cp932;
+    std::string literal;
+    const auto endLiteral = [&] {
+        for (int look = 0; look < LOOK_COUNT; ++look) {
+            prepared.literals[look].emplace_back();
+            std::string& shown = prepared.literals[look].back();
+            shown.resize(UTF8_GROWTH * literal.size());
+            shown.resize(static_cast<size_t>(
+                writeForTerminal(shown.data(), literal, static_cast<Look>(look)) - shown.data()));
+            prepared.literalBytes[look] += prepared.literals[look].back().size();
+        }
+        literal.clear();
+    };
+    // The format's text was checked when it was compiled: every "%" starts a whole directive.
+    for (size_t at = 0; at < text.size(); ++at) {
+        if (text[at] != '%') {
+            literal.push_back(text[at]);
+            continue;
+        }
+        const size_t start = at++;
+        if (text[at] == '%') {
+            literal.push_back('%');
+            continue;
+        }
+        FormatDirective directive;
+        directive.leftAligned = text[at] == '-';
+        at += directive.leftAligned ? 1 : 0;
+        for (; text[at] >= '0' && text[at] <= '9'; ++at) {
+            directive.width = directive.width * 10 + static_cast<size_t>(text[at] - '0');
+        }
+        while (text[at] == '.' || (text[at] >= '0' && text[at] <= '9')) {
+            ++at;
+        }
+        directive.kind = text[at];
+        directive.spec = text.substr(start, at + 1 - start);
+        prepared.takesText = prepared.takesText || directive.kind == 's';
+        prepared.directives.push_back(std::move(directive));
+        endLiteral();
+    }
+    endLiteral();
+    return prepared;
 }
 
-std::string fromCp932(std::string_view cp932) {
-    static const iconv_t converter = openConverter("UTF-8", "CP932");
-    return convert(converter, cp932, cp932BadLength);
+// Prepared formats by the address of their text, which stands for the text for the whole run
+// (formats are string literals). An open-addressed table, doubled when half full: the game has
+// a few hundred formats, and says one of them for every line it shows.
+struct FormatSlot {
+    const char* format = nullptr;
+    const PreparedFormat* prepared = nullptr;
+};
+
+std::vector<FormatSlot> g_formatSlots(1024);
+size_t g_formatCount = 0;
+
+FormatSlot& formatSlot(const char* format) {
+    const size_t mask = g_formatSlots.size() - 1;
+    size_t slot = (reinterpret_cast<uintptr_t>(format) * 0x9E3779B97F4A7C15u >> 40) & mask;
+    while (g_formatSlots[slot].format != nullptr && g_formatSlots[slot].format != format) {
+        slot = (slot + 1) & mask;
+    }
+    return g_formatSlots[slot];
 }
 
-#endif
+// The first time a format is said. Kept out of line: the lookup of a format already prepared
+// is what runs for every line shown.
+[[gnu::noinline]] const PreparedFormat& prepareNewFormat(const char* format) {
+    if (2 * (g_formatCount + 1) > g_formatSlots.size()) {
+        std::vector<FormatSlot> kept(g_formatSlots.size() * 2);
+        kept.swap(g_formatSlots);
+        for (const FormatSlot& slot : kept) {
+            if (slot.format != nullptr) {
+                formatSlot(slot.format) = slot;
+            }
+        }
+    }
+    static std::deque<PreparedFormat> prepared;
+    prepared.push_back(prepareFormat(format));
+    ++g_formatCount;
+    return *(formatSlot(format) = FormatSlot{format, &prepared.back()}).prepared;
+}
 
-void say(const char* format, ...) {
-    const std::string cp932Format = toCp932(format);
-    va_list args;
-    va_start(args, format);
-    va_list retry;
-    va_copy(retry, args);
-    char text[512];
-    const int length = std::vsnprintf(text, sizeof text, cp932Format.c_str(), args);
-    va_end(args);
-    if (length < 0) {
-        va_end(retry);
+const PreparedFormat& preparedFormat(const char* format) {
+    const FormatSlot& found = formatSlot(format);
+    return found.format != nullptr ? *found.prepared : prepareNewFormat(format);
+}
+
+// The code page 932 text of one directive filled with its value; numbers are written into
+// `scratch`.
+std::string_view formatValue(const FormatDirective& directive, const FormatValue& value,
+                             char (&scratch)[FORMAT_SCRATCH]) {
+    if (directive.kind == 's') {
+        return value.text;
+    }
+    if (directive.kind == 'd') {
+        const char* end = std::to_chars(scratch, scratch + sizeof scratch, value.integer).ptr;
+        return std::string_view(scratch, static_cast<size_t>(end - scratch));
+    }
+    // Rounding a double is left to the C library, as printf would round it.
+    const int length = std::snprintf(scratch, sizeof scratch, directive.spec.c_str(), value.real);
+    return std::string_view(scratch, length > 0 ? std::min<size_t>(length, sizeof scratch - 1) : 0);
+}
+
+// Whether `cp932` ends in a lead byte without its trail byte, which would pair with what follows.
+bool endsInLoneLead(std::string_view cp932) {
+    size_t at = 0;
+    while (at < cp932.size()) {
+        if (!isCp932Lead(static_cast<unsigned char>(cp932[at]))) {
+            ++at;
+        } else if (at + 1 == cp932.size()) {
+            return true;
+        } else {
+            at += 2;
+        }
+    }
+    return false;
+}
+
+// Writes one directive filled with its value, padded to its width, as the terminal of `look`
+// shows it.
+char* writeValue(char* at, const FormatDirective& directive, const FormatValue& value, Look look) {
+    char scratch[FORMAT_SCRATCH];
+    const std::string_view text = formatValue(directive, value, scratch);
+    const size_t padding = text.size() < directive.width ? directive.width - text.size() : 0;
+    if (!directive.leftAligned) {
+        at = std::fill_n(at, padding, ' ');
+    }
+    at = writeForTerminal(at, text, look);
+    if (directive.leftAligned) {
+        at = std::fill_n(at, padding, ' ');
+    }
+    return at;
+}
+
+// The most bytes the format filled with `values` can come to on the terminal of `look`.
+size_t filledRoom(const PreparedFormat& prepared, const FormatValue* values, Look look) {
+    const size_t growth = look == LOOK_CP932 ? 1 : UTF8_GROWTH;
+    size_t room = prepared.literalBytes[look];
+    for (size_t i = 0; i < prepared.directives.size(); ++i) {
+        const FormatDirective& directive = prepared.directives[i];
+        room += directive.width + (directive.kind == 's'   ? growth * std::strlen(values[i].text)
+                                   : directive.kind == 'd' ? INTEGER_DIGITS
+                                                           : FORMAT_SCRATCH);
+    }
+    return room;
+}
+
+// Writes the format filled with `values`, as the terminal of `look` shows it, from `at`, which
+// has filledRoom() bytes: the literals were converted once, the values are converted here.
+char* fillFormat(char* at, const PreparedFormat& prepared, const FormatValue* values, Look look) {
+    const std::vector<std::string>& literals = prepared.literals[look];
+    for (size_t i = 0; i < prepared.directives.size(); ++i) {
+        at = copyBytes(at, literals[i].data(), literals[i].size());
+        const FormatDirective& directive = prepared.directives[i];
+        // Most directives are a plain %d or %s: written without the detour through the scratch.
+        if (directive.width == 0 && directive.kind == 'd') {
+            at = std::to_chars(at, at + INTEGER_DIGITS, values[i].integer).ptr;
+        } else if (directive.width == 0 && directive.kind == 's' && look == LOOK_CP932) {
+            at = copyBytes(at, values[i].text, std::strlen(values[i].text));
+        } else {
+            at = writeValue(at, directive, values[i], look);
+        }
+    }
+    return copyBytes(at, literals.back().data(), literals.back().size());
+}
+
+}  // namespace
+
+void sayValues(const char* format, const FormatValue* values) {
+    const PreparedFormat& prepared = preparedFormat(format);
+    const Look look = g_console.look;
+    if (prepared.directives.empty()) {
+        const std::string& literal = prepared.literals[look][0];
+        outputWritten(copyBytes(outputRoom(literal.size()), literal.data(), literal.size()));
         return;
     }
-    if (static_cast<size_t>(length) < sizeof text) {
-        writeText(std::string_view(text, static_cast<size_t>(length)));
-    } else {
-        std::string longText(static_cast<size_t>(length) + 1, '\0');
-        std::vsnprintf(longText.data(), longText.size(), cp932Format.c_str(), retry);
-        longText.pop_back();
-        writeText(longText);
+    bool loneLead = false;
+    for (size_t i = 0; look != LOOK_CP932 && prepared.takesText && i < prepared.directives.size();
+         ++i) {
+        loneLead =
+            loneLead || (prepared.directives[i].kind == 's' && endsInLoneLead(values[i].text));
     }
-    va_end(retry);
+    if (loneLead) {
+        // Half a character pairs with the byte after it, so the text is converted as a whole.
+        std::string cp932(filledRoom(prepared, values, LOOK_CP932), '\0');
+        cp932.resize(static_cast<size_t>(fillFormat(cp932.data(), prepared, values, LOOK_CP932) -
+                                         cp932.data()));
+        writeText(cp932);
+    } else {
+        outputWritten(
+            fillFormat(outputRoom(filledRoom(prepared, values, look)), prepared, values, look));
+    }
 }
 
 void writeText(std::string_view cp932) {
-    if (g_console.encoding == TerminalEncoding::ShiftJis) {
-        g_console.output.append(cp932);
-    } else if (g_console.padAmbiguous) {
-        g_console.output.append(padAmbiguous(fromCp932(cp932)));
-    } else {
-        g_console.output.append(fromCp932(cp932));
-    }
+    const size_t growth = g_console.look == LOOK_CP932 ? 1 : UTF8_GROWTH;
+    outputWritten(writeForTerminal(outputRoom(growth * cp932.size()), cp932, g_console.look));
 }
 
-unsigned char readByte() {
+TypedInput g_typedInput;
+
+unsigned char readByteSlowly() {
     if (g_readObserver != nullptr) {
         g_readObserver();
     }
-    while (g_console.pendingRead == g_console.pending.size()) {
+    while (g_typedInput.next == g_console.pendingEnd) {
         readTypedPiece();
     }
-    return static_cast<unsigned char>(g_console.pending[g_console.pendingRead++]);
+    const auto byte = static_cast<unsigned char>(*g_typedInput.next++);
+    g_typedInput.end = g_readObserver != nullptr ? g_typedInput.next : g_console.pendingEnd;
+    return byte;
 }
 
 void setReadObserver(void (*observer)()) {
     g_readObserver = observer;
+    g_typedInput.end = observer != nullptr ? g_typedInput.next : g_console.pendingEnd;
 }
 
 }  // namespace numoteka

@@ -18,8 +18,8 @@ namespace {
 constexpr size_t NAME_LIMIT = 10;  // bytes of code page 932
 
 struct ClosingWords {
-    const char* afterHumanWin;
-    const char* afterComputerWin;
+    Format<const char*> afterHumanWin;
+    Format<const char*> afterComputerWin;
 };
 
 // The opponent's last words, by difficulty ('1' to '3').
@@ -48,13 +48,16 @@ void resetHuman() {
 // Reads one line into the name field: the line feed is consumed, not stored, and bytes
 // beyond what the field holds are consumed and dropped.
 void readNameLine(char (&name)[sizeof PlayerRecord::name]) {
+    // Gathered in a buffer of its own, which no read can touch, and then copied.
+    char line[sizeof name];
     size_t length = 0;
     for (unsigned char byte = readByte(); byte != '\n'; byte = readByte()) {
-        if (length < sizeof name - 1) {
-            name[length++] = static_cast<char>(byte);
+        if (length < sizeof line - 1) {
+            line[length++] = static_cast<char>(byte);
         }
     }
-    name[length] = '\0';
+    line[length] = '\0';
+    std::memcpy(name, line, length + 1);
 }
 
 void enterName() {

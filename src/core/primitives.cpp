@@ -1,6 +1,8 @@
 #include "core/primitives.h"
 
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "core/console.h"
 
@@ -16,7 +18,7 @@ struct Opponent {
     int32_t hp;
     int32_t attack;
     int32_t defense;
-    const char* greeting;
+    Format<> greeting;
 };
 
 constexpr Opponent OPPONENTS[] = {
@@ -39,9 +41,15 @@ int boardIndent(int32_t position) {
 }
 
 void sayIndent(int32_t position) {
-    for (int i = boardIndent(position); i > 0; --i) {
-        say("　");
-    }
+    // The widest indent, made once; a full-width space is two bytes of code page 932.
+    static const std::string widest = [] {
+        std::string spaces;
+        for (int i = boardIndent(GOAL_POSITION); i > 0; --i) {
+            spaces += toCp932("　");
+        }
+        return spaces;
+    }();
+    writeText(std::string_view(widest).substr(0, 2 * static_cast<size_t>(boardIndent(position))));
 }
 
 }  // namespace
@@ -113,7 +121,7 @@ void setupComputer(Difficulty difficulty) {
         computer.hp = opponent.hp;
         computer.attack = opponent.attack;
         computer.defense = opponent.defense;
-        say("%s", toCp932(opponent.greeting).c_str());
+        say(opponent.greeting);
     }
 }
 

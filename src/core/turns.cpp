@@ -11,7 +11,7 @@ namespace numoteka {
 namespace {
 
 // The opponent's remarks, by difficulty ('1' to '3') and by a draw of rand() % 4.
-constexpr const char* REMARKS[3][4] = {
+constexpr Format<const char*> REMARKS[3][4] = {
     {"%s\t「よーし、いくぜ～！」\n", "%s\t「絶対勝つ！！」\n", "%s\t「ふう！いけるぜ！」\n",
      "%s\t「お前と勝負できてうれしいぜ！」\n"},
     {"%s\t「がんばるのら～」\n",

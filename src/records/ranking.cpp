@@ -43,7 +43,7 @@ constexpr size_t NAME_LIMIT = sizeof(RankingEntry::name) - 1;
 // A line longer than this is no count, and no name keeps more of it.
 constexpr size_t LINE_KEEP = 64;
 
-constexpr const char* TABLE_TITLES[TABLE_COUNT] = {
+constexpr Format<> TABLE_TITLES[TABLE_COUNT] = {
     "\nコンピュータ：マサル normal\n",
     "\nコンピュータ：ふにゃんこ丸 easy\n",
     "\nコンピュータ：魔王 hard\n",
@@ -381,7 +381,7 @@ void showRanking() {
         say("1～3を入力してください\n\n");
     }
     const int chosen = choice - '1';
-    writeText(toCp932(TABLE_TITLES[chosen]));
+    say(TABLE_TITLES[chosen]);
     say("      名前\t\tターン数\n");
     for (int place = 0; place < RANKING_PLACES; ++place) {
         const RankingEntry& entry = tables[chosen][place];

@@ -1,0 +1,34 @@
+// Conversion between UTF-8 and code page 932, by tables made from the C library's own
+// converter (tools/cp932_tables.cpp), so that every system converts alike.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace numoteka {
+
+// The first byte of a double-byte character.
+constexpr bool isCp932Lead(unsigned char byte) {
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+// Code page 932 is never longer than the UTF-8 it came from; UTF-8, with the padding below, is
+// at most this many times as long as the code page 932 it came from.
+constexpr size_t UTF8_GROWTH = 3;
+
+// Writes `utf8` as code page 932 from `out`, which has room for utf8.size() bytes, and
+// returns the end. A character code page 932 does not hold, and each longest start of a
+// character that is not valid UTF-8, becomes one "?".
+char* writeCp932(char* out, std::string_view utf8);
+
+// Writes `cp932` as UTF-8 from `out`, which has room for UTF8_GROWTH * cp932.size() bytes,
+// and returns the end. A code that maps to no character becomes one "?": a lead byte with
+// its trail byte, or a single byte. With `padAmbiguous`, every character of ambiguous East
+// Asian width is followed by a space.
+char* writeUtf8(char* out, std::string_view cp932, bool padAmbiguous);
+
+void appendCp932(std::string& out, std::string_view utf8);
+void appendUtf8(std::string& out, std::string_view cp932, bool padAmbiguous);
+
+}  // namespace numoteka
