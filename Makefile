@@ -1,8 +1,13 @@
 # Thin wrapper: the commands the README names.
-.PHONY: play build test bench windows windows-smoke clean
+.PHONY: play build test bench windows windows-smoke install package windows-package \
+	package-check quick clean
+
+# Where `make install` puts the game (below DESTDIR, when that is set).
+PREFIX ?= /usr/local
 
 build:
-	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF
+	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF \
+		-DCMAKE_INSTALL_PREFIX=$(PREFIX)
 	cmake --build build/release
 
 play: build
@@ -24,11 +29,29 @@ windows:
 	cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF
 	cmake --build build/windows
 
-# The .exe under Wine, checked against the Linux build (which `make test` builds).
-windows-smoke: windows
+# The game with its pauses shortened, from the test build: the checks replay games with it.
+quick:
 	cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNUMOTEKA_SANITIZE=ON -DNUMOTEKA_TESTS=ON
-	cmake --build build/test --target numoteka_seeded
-	python3 tests/wine_smoke_test.py build/windows/numoteka.exe build/test/numoteka_seeded
+	cmake --build build/test --target numoteka_quick
+
+# The .exe under Wine, checked against the Linux build.
+windows-smoke: windows quick
+	python3 tests/wine_smoke_test.py build/windows/numoteka.exe build/test/numoteka_quick
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install build/release
+
+# build/release/numoteka-<version>-Linux.tar.gz and numoteka_<version>_<arch>.deb.
+package: build
+	cmake --build build/release --target package
+
+# build/windows/numoteka-<version>-win64.zip.
+windows-package: windows
+	cmake --build build/windows --target package
+
+# Each package unpacked into a scratch folder and played from there.
+package-check: package windows-package quick
+	python3 tests/package_check.py build/release build/windows build/test/numoteka_quick
 
 clean:
 	rm -rf build

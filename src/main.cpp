@@ -1,10 +1,5 @@
-#include <cstdint>
-#include <ctime>
+#include "core/command_line.h"
 
-#include "core/console.h"
-#include "core/game.h"
-
-int main() {
-    numoteka::attachTerminal(numoteka::encodingFromLocale());
-    return numoteka::runGame(static_cast<uint32_t>(std::time(nullptr)));
+int main(int argc, char** argv) {
+    return numoteka::runProgram(argc, argv);
 }

@@ -1,36 +1,35 @@
 #!/usr/bin/env python3
-"""Runs the Windows build under Wine with piped input: start-up to quit, a game given up, and a
-won game saved into the ranking and then shown. The ranking files the .exe writes must be the
-very bytes the Linux build writes for the same game.
+"""Runs the Windows build under Wine with piped input: its command line answered as the Linux
+build answers it, start-up to quit, a game given up, and a won game saved into a ranking folder
+named on the command line (made with its parents) and then shown through the environment
+variable. The ranking files the .exe writes must be the very bytes the Linux build writes for
+the same game.
 
-The .exe seeds its generator from the clock, so the Linux build replays the game with each seed
-near the time of the run (tools/seeded_game.cpp) and the one whose screen matches is the same
-game.
+Both builds take the seed on the command line; the Linux one is the game with its pauses
+shortened (tools/quick_game.cpp), which finds in a moment how many keys the seed's game needs
+to win and save.
 
-Usage: wine_smoke_test.py NUMOTEKA_EXE NUMOTEKA_SEEDED
+Usage: wine_smoke_test.py NUMOTEKA_EXE NUMOTEKA_QUICK
 """
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
-SLASHES = "/" * 76
-TITLE = "\n＊◆＊□＊戦え！ぬもてかゲーム＊■＊◇＊\n\n\n"
-LEGEND = "プ･･･プレイヤー\nコ･･･コンピュータ\n\n"
-BOARD_AT_START = ("\n　　プ\n [START]―□□□□◆□□□□◆□□□□◆□□□□◆□□□□◆□□□□―[GOAL]\n"
-                  "　　コ\n\n")
-MENU = "\n◆メニュー◆\n\n1.ゲームを始める 　2.ゲームをやめる　3.ランキングを見る\n"
-FAREWELL = "ゲームを終了します\n\n\n" + SLASHES + "\n\n\n"
-OPENING = TITLE + LEGEND + BOARD_AT_START
+from game_texts import BOARD_AT_START, FAREWELL, MENU, OPENING, SAVED
+
 GIVE_UP = (MENU + "プレイヤーの名前を入力してください（半角10字以内）\n--->"
            + "コンピュータの強さを設定してください･･･1.normal 2.easy 3.hard\n--->"
            + "ふにゃんこ丸\t「ありぇ？ここどこ？」\n\t･･････強さ：easy\n\n>>"
            + "ゲーム開始！！\n\n\nたろうさんの番です（1ターン目）\n>>" + BOARD_AT_START
            + "1.ダイスを振る　2.ステータスを見る 3.あきらめる\n")
-SAVED = "セーブしました！\n".encode("cp932")
 FILES = ("dice_data.dat", "name_data.dat")
+# The game this seed plays on KEYS is won by the human.
+SEED = "5"
+# Keys that play on whatever is asked: "1" at every menu and prompt. Its period of three keeps
+# a two-key menu answer from locking onto the Enter.
+KEYS = b"11\n"
 
 
 def sjis(text):
@@ -50,24 +49,38 @@ class Wine:
         self.exe = exe
         self.command = find_wine()
         self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="")
+        self.env.pop("NUMOTEKA_RANKING_DIR", None)
         # Make the prefix once, so that later runs start in about a second.
         subprocess.run([self.command, "wineboot", "--init"], env=self.env,
                        capture_output=True, timeout=300)
 
-    def play(self, typed, workdir):
-        run = subprocess.run([self.command, self.exe], input=typed, cwd=workdir, env=self.env,
-                             capture_output=True, timeout=900)
-        # Text mode on Windows ends written lines with CR LF.
-        return run.returncode, run.stdout.replace(b"\r\n", b"\n")
+    def play(self, typed, workdir, arguments=(), env=None):
+        """Exit status, standard output and standard error, CR LF read as LF (text mode)."""
+        run = subprocess.run([self.command, self.exe, *arguments], input=typed, cwd=workdir,
+                             env=dict(self.env, **(env or {})), capture_output=True,
+                             timeout=900)
+        return (run.returncode, run.stdout.replace(b"\r\n", b"\n"),
+                run.stderr.replace(b"\r\n", b"\n"))
 
 
-def replay(seeded, seed, typed, workdir):
-    env = dict(os.environ, LANG="ja_JP.SJIS")
-    env.pop("LC_ALL", None)
-    env.pop("LC_CTYPE", None)
-    run = subprocess.run([seeded, str(seed)], input=typed, cwd=workdir, env=env,
+def play_linux(quick, typed, workdir, arguments=(), env=None):
+    """The Linux build on a Shift_JIS locale, as the .exe speaks code page 932."""
+    full_env = dict(os.environ, LANG="ja_JP.SJIS", **(env or {}))
+    for variable in ("LC_ALL", "LC_CTYPE", "NUMOTEKA_RANKING_DIR"):
+        if variable not in (env or {}):
+            full_env.pop(variable, None)
+    run = subprocess.run([quick, *arguments], input=typed, cwd=workdir, env=full_env,
                          capture_output=True, timeout=120)
-    return run.returncode, run.stdout
+    return run.returncode, run.stdout, run.stderr
+
+
+def read_file(path):
+    """The bytes of a file, or None when there is none."""
+    try:
+        with open(path, "rb") as file:
+            return file.read()
+    except FileNotFoundError:
+        return None
 
 
 def fresh_folder(parent, name):
@@ -76,88 +89,91 @@ def fresh_folder(parent, name):
     return folder
 
 
-# Keys that play on whatever is asked: "1" at every menu and prompt. Its period of three keeps
-# a two-key menu answer from locking onto the Enter.
-KEYS = b"11\n"
-
-
-def keys_until_saved(seeded, seed, scratch):
+def keys_until_saved(quick, seed, scratch):
     """How many KEYS the game from `seed` takes to win and save a game."""
+    def saves(presses):
+        folder = fresh_folder(tempfile.mkdtemp(dir=scratch), "game")
+        return sjis(SAVED) in play_linux(quick, KEYS * presses, folder, ["--seed", seed])[1]
     low, high = 1, 1
-    while high < 100000:
-        folder = tempfile.mkdtemp(dir=scratch)
-        os.makedirs(os.path.join(folder, "System"))
-        if SAVED in replay(seeded, seed, KEYS * high, folder)[1]:
-            break
+    while not saves(high):
+        if high >= 100000:
+            raise SystemExit("the game from seed %s never saves" % seed)
         low, high = high, high * 2
-    else:
-        raise SystemExit("the game from seed %d never saves" % seed)
     while low < high:
         middle = (low + high) // 2
-        folder = tempfile.mkdtemp(dir=scratch)
-        os.makedirs(os.path.join(folder, "System"))
-        if SAVED in replay(seeded, seed, KEYS * middle, folder)[1]:
+        if saves(middle):
             high = middle
         else:
             low = middle + 1
     return high
 
 
+class Checks:
+    def __init__(self):
+        self.passed = 0
+        self.failures = []
+
+    def expect(self, ok, message):
+        if ok:
+            self.passed += 1
+        else:
+            self.failures.append(message)
+
+
 def main():
-    exe, seeded = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-    failures = []
+    exe, quick = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    checks = Checks()
     with tempfile.TemporaryDirectory() as scratch:
         wine = Wine(exe, os.path.join(scratch, "prefix"))
 
-        status, shown = wine.play(b"2\n", fresh_folder(scratch, "quit"))
-        if status != 0 or shown != sjis(OPENING + MENU + FAREWELL):
-            failures.append("start-up to quit: status %d, screen %r" % (status, shown))
+        for arguments in (["--version"], ["-h"], ["--bogus"], ["--seed", "0x1"], ["stray"]):
+            folder = fresh_folder(scratch, "options")
+            ours = wine.play(b"2\n", folder, arguments)
+            theirs = play_linux(quick, b"2\n", folder, arguments)
+            checks.expect(ours == theirs,
+                          "%s: %r\nLinux: %r" % (" ".join(arguments), ours, theirs))
+            shutil.rmtree(folder)
+
+        status, shown, _ = wine.play(b"2\n", fresh_folder(scratch, "quit"))
+        checks.expect(status == 0 and shown == sjis(OPENING + MENU + FAREWELL),
+                      "start-up to quit: status %d, screen %r" % (status, shown))
 
         typed = b"1\n" + sjis("たろう") + b"\n2\n\n\n3\n2\n"
-        status, shown = wine.play(typed, fresh_folder(scratch, "give_up"))
-        if status != 0 or shown != sjis(OPENING + GIVE_UP + MENU + FAREWELL):
-            failures.append("give-up game: status %d, screen %r" % (status, shown))
+        status, shown, _ = wine.play(typed, fresh_folder(scratch, "give_up"))
+        checks.expect(status == 0 and shown == sjis(OPENING + GIVE_UP + MENU + FAREWELL),
+                      "give-up game: status %d, screen %r" % (status, shown))
 
-        # KEYS play games until the human wins one and saves it, as many as any seed that the
-        # .exe may take in the next seconds needs.
-        start = int(time.time())
-        presses = max(keys_until_saved(seeded, seed, scratch) for seed in range(start, start + 8))
-        typed = KEYS * presses
+        typed = KEYS * keys_until_saved(quick, SEED, scratch)
         windows = fresh_folder(scratch, "windows")
-        status, shown = wine.play(typed, windows)
-        end = int(time.time())
-        if status != 0 or SAVED not in shown or not shown.endswith(sjis(FAREWELL)):
-            failures.append("won game: status %d, no save or no farewell in %r"
-                            % (status, shown[-400:]))
-        linux = None
-        for seed in range(start - 2, end + 3):
-            candidate = fresh_folder(scratch, "linux-%d" % seed)
-            if replay(seeded, seed, typed, candidate) == (0, shown):
-                linux = candidate
-                print("the .exe played seed %d: %d keys, %d saves" %
-                      (seed, len(typed), shown.count(SAVED)))
-                break
-        if linux is None:
-            failures.append("no seed from %d to %d replays the game of the .exe" % (start, end))
-        else:
-            for name in FILES:
-                with open(os.path.join(windows, "System", name), "rb") as written:
-                    ours = written.read()
-                with open(os.path.join(linux, "System", name), "rb") as written:
-                    theirs = written.read()
-                if ours != theirs or ours.count(b"\r\n") != 30:
-                    failures.append("%s differs:\n%r\n%r" % (name, ours, theirs))
-            status, shown = wine.play(b"3\n1\n2\n", windows)
-            _, expected = replay(seeded, 0, b"3\n1\n2\n", linux)
-            heading = sjis("\nコンピュータ：マサル normal\n      名前\t\tターン数\n")
-            if status != 0 or shown != expected or heading not in shown:
-                failures.append("ranking display: status %d\n%r\n%r" % (status, shown, expected))
-    if failures:
-        print("\n\n".join(failures))
-        print("wine: 0 passed, %d failed" % len(failures))
-        return 1
-    print("wine: 4 passed, 0 failed")
-    return 0
+        status, shown, _ = wine.play(typed, windows,
+                                     ["--seed", SEED, "--ranking-dir", "ranking\\of\\wins"])
+        linux = fresh_folder(scratch, "linux")
+        expected = play_linux(quick, typed, linux,
+                              ["--seed", SEED, "--ranking-dir", "ranking/of/wins"])
+        print("the .exe played seed %s: %d keys, %d saves" %
+              (SEED, len(typed), shown.count(sjis(SAVED))))
+        checks.expect((status, shown) == expected[:2] and sjis(SAVED) in shown,
+                      "won game: status %d, screen %r\nLinux: %r"
+                      % (status, shown[-400:], expected[1][-400:]))
+        for name in FILES:
+            ours = read_file(os.path.join(windows, "ranking", "of", "wins", name))
+            theirs = read_file(os.path.join(linux, "ranking", "of", "wins", name))
+            checks.expect(ours is not None and ours == theirs and ours.count(b"\r\n") == 30,
+                          "%s differs:\n%r\n%r" % (name, ours, theirs))
+        checks.expect(not os.listdir(os.path.join(windows, "System")),
+                      "the .exe saved into System as well")
+
+        variable = {"NUMOTEKA_RANKING_DIR": "ranking\\of\\wins"}
+        status, shown, _ = wine.play(b"3\n1\n2\n", windows, env=variable)
+        _, expected, _ = play_linux(quick, b"3\n1\n2\n", linux,
+                                    env={"NUMOTEKA_RANKING_DIR": "ranking/of/wins"})
+        heading = sjis("\nコンピュータ：マサル normal\n      名前\t\tターン数\n")
+        checks.expect(status == 0 and shown == expected and heading in shown,
+                      "ranking display: status %d\n%r\n%r" % (status, shown, expected))
+    if checks.failures:
+        print("\n\n".join(checks.failures))
+    print("wine: %d passed, %d failed" % (checks.passed, len(checks.failures)))
+    return 1 if checks.failures else 0
 
 
 if __name__ == "__main__":

@@ -254,7 +254,7 @@ TerminalEncoding encodingFromLocale() {
 
 #ifdef _WIN32
 
-void attachTerminal(TerminalEncoding encoding) {
+void attachTerminal(TerminalEncoding encoding, bool /*askWidth*/) {
     // The game speaks code page 932; the console is set to it while the game runs.
     g_savedInputCodePage = GetConsoleCP();
     g_savedOutputCodePage = GetConsoleOutputCP();
@@ -310,9 +310,9 @@ bool terminalDrawsAmbiguousNarrow(int inputFd, int outputFd, int timeoutMs,
            reply.compare(semicolon, std::string::npos, ";2R") == 0;
 }
 
-void attachTerminal(TerminalEncoding encoding) {
-    const bool askWidth =
-        encoding == TerminalEncoding::Utf8 && isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+void attachTerminal(TerminalEncoding encoding, bool askWidth) {
+    askWidth = askWidth && encoding == TerminalEncoding::Utf8 && isatty(STDIN_FILENO) &&
+               isatty(STDOUT_FILENO);
     std::string typedAhead;
     resetConsole(
         encoding, false,

@@ -25,9 +25,9 @@ TerminalEncoding encodingFromLocale();
 // ("―", "□", "◆", "★", "×", ...) in one; on such a terminal each of them is followed by a
 // space on output.
 
-// Talk to standard input and output. When both are a UTF-8 terminal, it is asked first how
-// wide it draws ambiguous characters.
-void attachTerminal(TerminalEncoding encoding);
+// Talk to standard input and output. When both are a UTF-8 terminal and `askWidth` is set, it
+// is asked first how wide it draws ambiguous characters.
+void attachTerminal(TerminalEncoding encoding, bool askWidth = true);
 
 // Talk to memory instead: `typed` is what the user types, in the terminal's encoding.
 // `padAmbiguous` acts as a terminal that draws ambiguous characters in one column.

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -30,7 +31,11 @@ constexpr char PATH_SEPARATOR = '\\';
 constexpr char PATH_SEPARATOR = '/';
 #endif
 
-constexpr const char* FOLDER = "System";
+// The folder of the files. One the user named is made when a save first needs it; without the
+// default System a save fails, as it always has.
+std::string g_folder = "System";
+bool g_createFolder = false;
+
 constexpr const char* COUNTS_FILE = "dice_data.dat";
 constexpr const char* NAMES_FILE = "name_data.dat";
 
@@ -57,7 +62,7 @@ struct SaveSteps {
 SaveSteps g_saveSteps;
 
 std::string rankingPath(const char* file) {
-    return std::string(FOLDER) + PATH_SEPARATOR + file;
+    return g_folder + PATH_SEPARATOR + file;
 }
 
 // What reading the pair of files came to. A missing file is no store yet; a file that is there
@@ -317,7 +322,7 @@ bool replaceFile(const std::string& from, const std::string& to) {
 // Makes the renames in the folder durable; a failure here loses nothing already written.
 void syncFolder() {
 #ifndef _WIN32
-    const int folder = open(FOLDER, O_RDONLY);
+    const int folder = open(g_folder.c_str(), O_RDONLY);
     if (folder >= 0) {
         fsync(folder);
         close(folder);
@@ -364,6 +369,11 @@ bool storeFiles(const std::string& counts, const std::string& names) {
 }
 
 }  // namespace
+
+void setRankingFolder(std::string folder, bool createWhenSaving) {
+    g_folder = std::move(folder);
+    g_createFolder = createWhenSaving;
+}
 
 void showRanking() {
     RankingTables tables;
@@ -415,6 +425,11 @@ void saveRecord(Difficulty difficulty, int32_t turnCount) {
             counts += std::to_string(entry.turnCount) + "\r\n";
             names += std::string(entry.name) + "\r\n";
         }
+    }
+    if (g_createFolder) {
+        // Should it fail, so does writing the files below.
+        std::error_code ignored;
+        std::filesystem::create_directories(g_folder, ignored);
     }
     if (!storeFiles(counts, names)) {
         say("セーブ失敗\n");

@@ -1,8 +1,10 @@
-// The best ten wins per difficulty, kept in two files in the folder System.
+// The best ten wins per difficulty, kept in two files in the folder System (or one the user
+// names).
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "core/records.h"
 
@@ -25,6 +27,11 @@ inline constexpr int32_t EMPTY_ENTRY_TURNS = 5000;
 inline constexpr int32_t SELECTION_CEILING = 10000;
 // The count a candidate gets once the save has chosen it.
 inline constexpr int32_t TAKEN_MARKER = 100000;
+
+// The folder of the two files, "System" below the working directory until set. With
+// `createWhenSaving` a save makes the folder, with its parents, when it is missing; without it
+// a missing folder fails the save. Showing a table never makes it.
+void setRankingFolder(std::string folder, bool createWhenSaving);
 
 // Shows the table of a difficulty the user chooses.
 void showRanking();

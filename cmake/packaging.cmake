@@ -1,0 +1,65 @@
+# What `cmake --install` puts where, and the release packages CPack makes of it: Debian's
+# layout for games on Linux (a .tar.gz and a .deb), one folder to unpack on Windows (a .zip).
+include(GNUInstallDirs)
+
+set(NUMOTEKA_MAINTAINER "numoteka maintainers <maintainers@users.noreply.c-seed-fa77bf1b.example>"
+  CACHE STRING "Maintainer line of the Debian package")
+
+if(WIN32)
+  # Unpacked anywhere, the game saves into the System folder beside it: a double-clicked
+  # program starts in its own folder.
+  install(TARGETS numoteka RUNTIME DESTINATION .)
+  install(DIRECTORY DESTINATION System)
+  install(FILES README.md DESTINATION .)
+  set(CPACK_GENERATOR ZIP)
+else()
+  install(TARGETS numoteka RUNTIME DESTINATION games)
+
+  # The man page (its version filled in) and the changelog are installed gzipped, as Debian's
+  # packages have them; -n keeps the name and time out of the header, so the bytes do not
+  # change from build to build.
+  find_program(GZIP_PROGRAM gzip REQUIRED)
+  set(NUMOTEKA_MAN_PAGE ${CMAKE_CURRENT_BINARY_DIR}/numoteka.6)
+  configure_file(doc/numoteka.6.in ${NUMOTEKA_MAN_PAGE} @ONLY)
+  set(compressed)
+  foreach(source ${NUMOTEKA_MAN_PAGE} ${CMAKE_CURRENT_SOURCE_DIR}/doc/changelog)
+    get_filename_component(name ${source} NAME)
+    add_custom_command(OUTPUT gzipped/${name}.gz
+      COMMAND ${CMAKE_COMMAND} -E copy ${source} gzipped/${name}
+      COMMAND ${GZIP_PROGRAM} -9nf gzipped/${name}
+      DEPENDS ${source}
+      VERBATIM)
+    list(APPEND compressed gzipped/${name}.gz)
+  endforeach()
+  add_custom_target(numoteka_gzipped_docs ALL DEPENDS ${compressed})
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/gzipped/numoteka.6.gz
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/gzipped/changelog.gz
+    DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # The archive holds the tree below the prefix (games/, share/); the .deb installs it in /usr.
+  set(CPACK_GENERATOR TGZ DEB)
+endif()
+
+set(CPACK_PACKAGE_VENDOR "numoteka")
+set(CPACK_PACKAGE_CONTACT "${NUMOTEKA_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "dice board game for the text console, in Japanese")
+# Lines of the long description are kept short: the .deb shows them as they are.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "Tatakae! Numoteka Game races the player against the computer along a\n"
+  "track of 29 squares. Every square has an event, every round ends in a\n"
+  "battle, three mini-games (janken, a slot and high and low) hide on the\n"
+  "game squares, and the ten best wins of each difficulty are kept in a\n"
+  "ranking. All of its text is Japanese, in UTF-8 or Shift_JIS as the\n"
+  "locale says.")
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${NUMOTEKA_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION games)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+include(CPack)

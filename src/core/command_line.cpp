@@ -1,0 +1,173 @@
+#include "core/command_line.h"
+
+#include <getopt.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "core/console.h"
+#include "core/game.h"
+#include "records/ranking.h"
+
+namespace numoteka {
+
+namespace {
+
+constexpr const char* PROGRAM = "numoteka";
+constexpr const char* RANKING_VARIABLE = "NUMOTEKA_RANKING_DIR";
+
+// Options without a short form get values beyond any character.
+constexpr int SEED_OPTION = 0x100;
+constexpr int RANKING_DIR_OPTION = 0x101;
+
+constexpr option LONG_OPTIONS[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {"seed", required_argument, nullptr, SEED_OPTION},
+    {"ranking-dir", required_argument, nullptr, RANKING_DIR_OPTION},
+    {nullptr, 0, nullptr, 0},
+};
+
+// The leading ':' makes a missing argument come back as ':' rather than '?'.
+constexpr const char* SHORT_OPTIONS = ":hV";
+
+constexpr const char* USAGE =
+    "使い方: numoteka [オプション]\n"
+    "コンピュータとさいころで競うすごろく「戦え！ぬもてかゲーム」を遊びます。\n"
+    "\n"
+    "  -h, --help             この説明を表示して終わる\n"
+    "  -V, --version          バージョンを表示して終わる\n"
+    "      --seed=N           乱数の種を N にする（0～4294967295、省略時は時刻）\n"
+    "      --ranking-dir=DIR  ランキングの2つのファイルを DIR に置く\n"
+    "                         （省略時は作業フォルダの System）\n"
+    "\n"
+    "環境変数 NUMOTEKA_RANKING_DIR も --ranking-dir と同じ働きをします（オプションが優先）。\n"
+    "DIR はなければ最初のセーブのときに作られます。System は作られません。\n";
+
+struct Settings {
+    uint32_t seed = 0;
+    bool seeded = false;
+    std::string rankingFolder;  // empty for System below the working directory
+};
+
+// Every complaint is one line in the GNU style, then the hint, and the program gives up.
+int refuse(const std::string& complaint) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", PROGRAM, complaint.c_str(), PROGRAM);
+    return 2;
+}
+
+const char* longName(int value) {
+    for (const option& candidate : LONG_OPTIONS) {
+        if (candidate.val == value && candidate.name != nullptr) {
+            return candidate.name;
+        }
+    }
+    return "?";
+}
+
+// getopt_long's own messages are turned off: on Windows they name the program by its path.
+// Its return and optopt say what went wrong with argv[optind - 1].
+int refuseOption(int result, char** argv) {
+    const std::string given = argv[optind - 1];
+    if (optopt == 0) {
+        return refuse("unrecognized option '" + given + "'");
+    }
+    if ((optopt == 'h' || optopt == 'V') && given.starts_with("--")) {
+        return refuse(std::string("option '--") + longName(optopt) + "' doesn't allow an argument");
+    }
+    if (result == ':') {
+        return refuse(std::string("option '--") + longName(optopt) + "' requires an argument");
+    }
+    return refuse(std::string("invalid option -- '") + static_cast<char>(optopt) + "'");
+}
+
+int showUsage() {
+    attachTerminal(encodingFromLocale(), false);
+    writeText(toCp932(USAGE));
+    flushOutput();
+    return 0;
+}
+
+int showVersion() {
+    std::printf("%s %s\n", PROGRAM, NUMOTEKA_VERSION);
+    return 0;
+}
+
+}  // namespace
+
+bool parseSeed(std::string_view text, uint32_t& seed) {
+    if (text.empty()) {
+        return false;
+    }
+    uint64_t value = 0;
+    for (const char digit : text) {
+        if (digit < '0' || digit > '9') {
+            return false;
+        }
+        value = value * 10 + static_cast<uint64_t>(digit - '0');
+        if (value > UINT32_MAX) {
+            return false;
+        }
+    }
+    seed = static_cast<uint32_t>(value);
+    return true;
+}
+
+int runProgram(int argc, char** argv) {
+    // getopt_long may reorder the arguments it is given, so it works on a copy.
+    std::vector<char*> arguments(argv, argv + argc);
+    arguments.push_back(nullptr);
+    Settings settings;
+    opterr = 0;
+    optind = 0;  // start afresh, should the program be run twice in one process
+    for (;;) {
+        const int result =
+            getopt_long(argc, arguments.data(), SHORT_OPTIONS, LONG_OPTIONS, nullptr);
+        if (result == -1) {
+            break;
+        }
+        switch (result) {
+            case 'h':
+                return showUsage();
+            case 'V':
+                return showVersion();
+            case SEED_OPTION:
+                if (!parseSeed(optarg, settings.seed)) {
+                    return refuse(std::string("invalid seed '") + optarg +
+                                  "' (a decimal number from 0 to 4294967295)");
+                }
+                settings.seeded = true;
+                break;
+            case RANKING_DIR_OPTION:
+                if (*optarg == '\0') {
+                    return refuse("option '--ranking-dir' needs a folder name, not an empty one");
+                }
+                settings.rankingFolder = optarg;
+                break;
+            default:
+                return refuseOption(result, arguments.data());
+        }
+    }
+    if (optind < argc) {
+        return refuse(std::string("unexpected argument '") + arguments[optind] + "'");
+    }
+    // An empty variable counts as unset, so that the default can be had back by clearing it.
+    const char* variable = std::getenv(RANKING_VARIABLE);
+    if (settings.rankingFolder.empty() && variable != nullptr) {
+        settings.rankingFolder = variable;
+    }
+    if (!settings.rankingFolder.empty()) {
+        setRankingFolder(settings.rankingFolder, true);
+    }
+    if (!settings.seeded) {
+        settings.seed = static_cast<uint32_t>(std::time(nullptr));
+    }
+    attachTerminal(encodingFromLocale());
+    return runGame(settings.seed);
+}
+
+}  // namespace numoteka

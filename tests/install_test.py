@@ -1,0 +1,75 @@
+#!/usr/bin/env python3
+"""The install rules, into a DESTDIR with the prefix /usr as the Debian package has it: exactly
+the program, the gzipped man page, the README and the gzipped changelog, in Debian's places for
+a game. The installed
+program then answers --version and plays start-up to quit from another folder, creating nothing
+there.
+
+Usage: install_test.py CMAKE BUILD_DIR VERSION
+"""
+import gzip
+import os
+import subprocess
+import sys
+import tempfile
+
+from game_texts import FAREWELL, MENU, OPENING
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+INSTALLED = ["usr/games/numoteka", "usr/share/doc/numoteka/README.md",
+             "usr/share/doc/numoteka/changelog.gz", "usr/share/man/man6/numoteka.6.gz"]
+
+
+def files_below(folder):
+    found = []
+    for root, _, names in os.walk(folder):
+        found += [os.path.relpath(os.path.join(root, name), folder) for name in names]
+    return sorted(found)
+
+
+def main():
+    cmake, build, version = sys.argv[1:4]
+    failures = []
+    with tempfile.TemporaryDirectory() as scratch:
+        stage = os.path.join(scratch, "stage")
+        subprocess.run([cmake, "--install", build, "--prefix", "/usr"], check=True,
+                       env=dict(os.environ, DESTDIR=stage), stdout=subprocess.DEVNULL)
+        installed = files_below(stage)
+        if installed != INSTALLED:
+            failures.append("installed %r, expected %r" % (installed, INSTALLED))
+            print("\n".join(failures))
+            return 1
+        program = os.path.join(stage, INSTALLED[0])
+        if not os.access(program, os.X_OK):
+            failures.append("the program is not executable")
+        with open(os.path.join(SOURCE, "README.md"), "rb") as source, \
+                open(os.path.join(stage, INSTALLED[1]), "rb") as copy:
+            if source.read() != copy.read():
+                failures.append("the installed README differs from the repository's")
+        with gzip.open(os.path.join(stage, INSTALLED[3]), "rt") as page:
+            if '.TH NUMOTEKA 6 ' not in page.read():
+                failures.append("the man page does not decompress to a page of section 6")
+
+        elsewhere = os.path.join(scratch, "elsewhere")
+        os.mkdir(elsewhere)
+        env = dict(os.environ, LANG="C.UTF-8")
+        for variable in ("LC_ALL", "LC_CTYPE", "NUMOTEKA_RANKING_DIR"):
+            env.pop(variable, None)
+        run = subprocess.run([program, "--version"], cwd=elsewhere, env=env,
+                             capture_output=True, timeout=60)
+        if run.returncode != 0 or run.stdout != ("numoteka %s\n" % version).encode():
+            failures.append("--version: status %d, %r" % (run.returncode, run.stdout))
+        run = subprocess.run([program], input=b"2\n", cwd=elsewhere, env=env,
+                             capture_output=True, timeout=60)
+        if run.returncode != 0 or run.stdout.decode() != OPENING + MENU + FAREWELL:
+            failures.append("start-up to quit: status %d, %r" % (run.returncode, run.stdout))
+        if os.listdir(elsewhere):
+            failures.append("the game left %r where it ran" % os.listdir(elsewhere))
+    if failures:
+        print("\n".join(failures))
+    print("install: %d passed, %d failed" % (6 - len(failures), len(failures)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
