@@ -13,6 +13,7 @@
 #include "core/console.h"
 #include "core/game.h"
 #include "core/primitives.h"
+#include "records/ranking.h"
 
 namespace {
 
@@ -66,6 +67,29 @@ void BM_FullGame(benchmark::State& state) {
         static_cast<double>(shownBytes) / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_FullGame)->Unit(benchmark::kMillisecond);
+
+// One won game saved into a ranking that holds a few wins, as a player's save goes: both files
+// read, written anew in full and put into place, each made durable on the disk. Wall time, as
+// the disk's waits are no CPU time.
+void BM_Save(benchmark::State& state) {
+    fs::create_directory("System");
+    attachMemoryTerminal("", TerminalEncoding::ShiftJis);
+    std::strcpy(g_players[PLAYER_HUMAN].name, "bench");
+    for (auto _ : state) {
+        saveRecord('1', 100);
+        if (takeTerminalOutput() != toCp932("セーブしました！\n")) {
+            state.SkipWithError("a save failed");
+            g_failed = true;
+            break;
+        }
+    }
+    fs::remove_all("System");
+}
+BENCHMARK(BM_Save)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 // Texts of the game, repeated to 64 KiB.
 std::string gameText() {

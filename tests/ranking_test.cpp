@@ -102,7 +102,8 @@ TEST_F(RankingTest, FirstSaveWritesBothFilesWithCrLf) {
     names[10] = TESTO;
     EXPECT_EQ(read(COUNTS), joined(counts));
     EXPECT_EQ(read(NAMES), joined(names));
-    EXPECT_EQ(folderFiles(), (std::set<std::string>{"dice_data.dat", "name_data.dat"}));
+    EXPECT_EQ(folderFiles(),
+              (std::set<std::string>{"dice_data.dat", "name_data.dat", "ranking.lock"}));
 
     type("2\n");
     showRanking();
@@ -375,7 +376,8 @@ TEST_F(RankingTest, FailedWriteOrRenameLeavesThePreviousFilesExactly) {
         EXPECT_EQ(screen(), "セーブ失敗\n");
         EXPECT_EQ(read(COUNTS), counts);
         EXPECT_EQ(read(NAMES), names);
-        EXPECT_EQ(folderFiles(), (std::set<std::string>{"dice_data.dat", "name_data.dat"}));
+        EXPECT_EQ(folderFiles(),
+                  (std::set<std::string>{"dice_data.dat", "name_data.dat", "ranking.lock"}));
     }
     // With the faults gone the same save goes through.
     g_rankingFaults = {};
@@ -383,12 +385,12 @@ TEST_F(RankingTest, FailedWriteOrRenameLeavesThePreviousFilesExactly) {
     EXPECT_EQ(screen(), "セーブしました！\n");
 }
 
-TEST_F(RankingTest, FailedSecondRenameOfAFirstSaveLeavesNoFiles) {
+TEST_F(RankingTest, FailedSecondRenameOfAFirstSaveLeavesNoRankingFiles) {
     fs::create_directory("System");
     g_rankingFaults.failRename = 2;
     saveRecord('1', 20);
     EXPECT_EQ(screen(), "セーブ失敗\n");
-    EXPECT_TRUE(folderFiles().empty());
+    EXPECT_EQ(folderFiles(), std::set<std::string>{"ranking.lock"});
 }
 
 }  // namespace

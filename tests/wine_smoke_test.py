@@ -3,7 +3,8 @@
 build answers it, start-up to quit, a game given up, and a won game saved into a ranking folder
 named on the command line (made with its parents) and then shown through the environment
 variable. The ranking files the .exe writes must be the very bytes the Linux build writes for
-the same game.
+the same game. Two .exe games held at the save prompt of their wins then save into one folder
+at the same moment: both wins must be kept.
 
 Both builds take the seed on the command line; the Linux one is the game with its pauses
 shortened (tools/quick_game.cpp), which finds in a moment how many keys the seed's game needs
@@ -16,8 +17,10 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 
-from game_texts import BOARD_AT_START, FAREWELL, MENU, OPENING, SAVED
+from game_texts import BOARD_AT_START, FAREWELL, MENU, OPENING, SAVE_PROMPT, SAVED
 
 GIVE_UP = (MENU + "プレイヤーの名前を入力してください（半角10字以内）\n--->"
            + "コンピュータの強さを設定してください･･･1.normal 2.easy 3.hard\n--->"
@@ -108,6 +111,66 @@ def keys_until_saved(quick, seed, scratch):
     return high
 
 
+def keys_to_save_prompt(quick, seed, name, scratch):
+    """Keys that play `seed`'s game under `name` on normal up to the save prompt of its win, the
+    last of them a line feed, or None: found as the fewest keys of the stream that reach it."""
+    stream = b"1\n" + name + b"\n1\n" + KEYS * 3000
+
+    def reaches(length):
+        folder = fresh_folder(tempfile.mkdtemp(dir=scratch), "game")
+        shown = play_linux(quick, stream[:length], folder, ["--seed", seed])[1]
+        won = shown.find(sjis("*************%sさんの勝利" % name.decode()))
+        return 0 <= won < shown.find(sjis(SAVE_PROMPT))
+    low, high = len(name) + 6, len(stream)
+    if not reaches(high):
+        return None
+    while low < high:
+        middle = (low + high) // 2
+        if reaches(middle):
+            high = middle
+        else:
+            low = middle + 1
+    return stream[:high] if stream[high - 1:high] == b"\n" else None
+
+
+class HeldGame:
+    """An .exe game whose keys are written as the test goes, its screen read all along."""
+
+    def __init__(self, wine, workdir, arguments):
+        self.process = subprocess.Popen([wine.command, wine.exe, *arguments], cwd=workdir,
+                                        env=wine.env, stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.shown = b""
+        self.reader = threading.Thread(target=self._read)
+        self.reader.start()
+
+    def _read(self):
+        for chunk in iter(lambda: self.process.stdout.read1(4096), b""):
+            self.shown += chunk.replace(b"\r\n", b"\n")
+
+    def type(self, keys):
+        self.process.stdin.write(keys)
+        self.process.stdin.flush()
+
+    def wait_for(self, ending, seconds=300):
+        deadline = time.time() + seconds
+        while not self.shown.endswith(ending) and time.time() < deadline:
+            time.sleep(0.05)
+        return self.shown.endswith(ending)
+
+    def finish(self):
+        self.process.stdin.close()
+        self.reader.join(300)
+        return self.process.wait(300)
+
+
+def saved_wins(folder):
+    """The names and turn counts of the normal table's wins in a ranking folder."""
+    counts = read_file(os.path.join(folder, "dice_data.dat")).split(b"\r\n")[:10]
+    names = read_file(os.path.join(folder, "name_data.dat")).split(b"\r\n")[:10]
+    return {(name, count) for name, count in zip(names, counts) if name}
+
+
 class Checks:
     def __init__(self):
         self.passed = 0
@@ -170,6 +233,32 @@ def main():
         heading = sjis("\nコンピュータ：マサル normal\n      名前\t\tターン数\n")
         checks.expect(status == 0 and shown == expected and heading in shown,
                       "ranking display: status %d\n%r\n%r" % (status, shown, expected))
+
+        # Two games held at the save prompt of their wins, then saving into one folder together.
+        shared = os.path.join(scratch, "shared")
+        os.makedirs(shared)
+        held, expected = [], set()
+        for seed in map(str, range(1, 100)):
+            name = b"w%d" % len(held)
+            keys = keys_to_save_prompt(quick, seed, name, scratch)
+            if keys is None:
+                continue
+            alone = fresh_folder(scratch, "alone-" + seed)
+            play_linux(quick, keys + b"1\n", alone, ["--seed", seed, "--ranking-dir", "wins"])
+            expected |= saved_wins(os.path.join(alone, "wins"))
+            held.append(HeldGame(wine, shared, ["--seed", seed, "--ranking-dir", "wins"]))
+            held[-1].type(keys)
+            if len(held) == 2:
+                break
+        at_prompt = all(game.wait_for(sjis(SAVE_PROMPT)) for game in held)
+        for game in held:
+            game.type(b"1\n")
+        statuses = [game.finish() for game in held]
+        kept = saved_wins(os.path.join(shared, "wins"))
+        checks.expect(at_prompt and statuses == [0, 0] and len(expected) == 2 and
+                      all(sjis(SAVED) in game.shown for game in held) and kept == expected,
+                      "two saves at once: statuses %r, kept %r, expected %r"
+                      % (statuses, kept, expected))
     if checks.failures:
         print("\n\n".join(checks.failures))
     print("wine: %d passed, %d failed" % (checks.passed, len(checks.failures)))

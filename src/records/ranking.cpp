@@ -8,16 +8,9 @@
 #include <string_view>
 #include <utility>
 
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
 #include "core/console.h"
 #include "core/primitives.h"
+#include "records/ranking_store.h"
 
 namespace numoteka {
 
@@ -25,19 +18,10 @@ RankingFaults g_rankingFaults;
 
 namespace {
 
-#ifdef _WIN32
-constexpr char PATH_SEPARATOR = '\\';
-#else
-constexpr char PATH_SEPARATOR = '/';
-#endif
-
 // The folder of the files. One the user named is made when a save first needs it; without the
 // default System a save fails, as it always has.
 std::string g_folder = "System";
 bool g_createFolder = false;
-
-constexpr const char* COUNTS_FILE = "dice_data.dat";
-constexpr const char* NAMES_FILE = "name_data.dat";
 
 // Both files hold the tables normal, easy, hard, one line per place.
 constexpr int TABLE_COUNT = 3;
@@ -54,15 +38,8 @@ constexpr Format<> TABLE_TITLES[TABLE_COUNT] = {
     "\nコンピュータ：魔王 hard\n",
 };
 
-// How many file writes and renames the current save has made, for the test faults.
-struct SaveSteps {
-    int writes = 0;
-    int renames = 0;
-};
-SaveSteps g_saveSteps;
-
 std::string rankingPath(const char* file) {
-    return g_folder + PATH_SEPARATOR + file;
+    return storePath(g_folder, file);
 }
 
 // What reading the pair of files came to. A missing file is no store yet; a file that is there
@@ -245,127 +222,24 @@ RankingTable insertEntry(const RankingTable& table, const RankingEntry& newEntry
     return result;
 }
 
-bool writeBytes(std::FILE* file, const char* bytes, size_t size) {
-    if (++g_saveSteps.writes == g_rankingFaults.failWrite) {
-        return false;
-    }
-    return std::fwrite(bytes, 1, size, file) == size;
-}
-
-// Flushes and closes a file written by the save, through to the disk.
-bool finishFile(std::FILE* file) {
-    bool done = std::fflush(file) == 0;
-#ifdef _WIN32
-    done = done && _commit(_fileno(file)) == 0;
-#else
-    done = done && fsync(fileno(file)) == 0;
-#endif
-    return std::fclose(file) == 0 && done;
-}
-
-// Writes a new file with `bytes`. On failure no file is left behind.
-bool writeNewFile(const std::string& path, const std::string& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        return false;
-    }
-    const bool written = writeBytes(file, bytes.data(), bytes.size());
-    if (!finishFile(file) || !written) {
-        std::remove(path.c_str());
-        return false;
-    }
-    return true;
-}
-
-// Copies `from` to a new file `to`, byte for byte. A missing `from` is no failure: `existed`
-// tells whether there was one. On failure no copy is left behind.
-bool copyFile(const std::string& from, const std::string& to, bool& existed) {
-    existed = false;
-    std::FILE* source = std::fopen(from.c_str(), "rb");
-    if (source == nullptr) {
-        return errno == ENOENT;
-    }
-    existed = true;
-    std::FILE* copy = std::fopen(to.c_str(), "wb");
-    if (copy == nullptr) {
-        std::fclose(source);
-        return false;
-    }
-    bool copied = true;
-    char buffer[4096];
-    size_t size = 0;
-    while (copied && (size = std::fread(buffer, 1, sizeof buffer, source)) > 0) {
-        copied = writeBytes(copy, buffer, size);
-    }
-    copied = copied && std::ferror(source) == 0;
-    std::fclose(source);
-    if (!finishFile(copy) || !copied) {
-        std::remove(to.c_str());
-        return false;
-    }
-    return true;
-}
-
-// Puts `from` in the place of `to`, replacing it, in one step.
-bool replaceFile(const std::string& from, const std::string& to) {
-    if (++g_saveSteps.renames == g_rankingFaults.failRename) {
-        return false;
-    }
-#ifdef _WIN32
-    return MoveFileExA(from.c_str(), to.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-#else
-    return std::rename(from.c_str(), to.c_str()) == 0;
-#endif
-}
-
-// Makes the renames in the folder durable; a failure here loses nothing already written.
-void syncFolder() {
-#ifndef _WIN32
-    const int folder = open(g_folder.c_str(), O_RDONLY);
-    if (folder >= 0) {
-        fsync(folder);
-        close(folder);
-    }
-#endif
-}
-
-// Replaces both files as a pair: both new files are written completely first, then renamed
-// over the old ones. Should the second rename fail, the turn counts are put back from a copy
-// of the old file, so that the pair is as it was. False on any failure, with the old files
-// untouched.
-bool storeFiles(const std::string& counts, const std::string& names) {
-    const std::string countsPath = rankingPath(COUNTS_FILE);
-    const std::string namesPath = rankingPath(NAMES_FILE);
-    const std::string newCounts = countsPath + ".new";
-    const std::string newNames = namesPath + ".new";
-    const std::string oldCounts = countsPath + ".old";
-    const auto removeAll = [&] {
-        std::remove(newCounts.c_str());
-        std::remove(newNames.c_str());
-        std::remove(oldCounts.c_str());
-    };
-    bool hadCounts = false;
-    if (!writeNewFile(newCounts, counts) || !writeNewFile(newNames, names) ||
-        !copyFile(countsPath, oldCounts, hadCounts) || !replaceFile(newCounts, countsPath)) {
-        removeAll();
-        return false;
-    }
-    if (!replaceFile(newNames, namesPath)) {
-        // Should putting the old counts back fail as well, their copy stays in the folder
-        // (until the next save writes its own).
-        if (hadCounts) {
-            replaceFile(oldCounts, countsPath);
-        } else {
-            std::remove(countsPath.c_str());
+// Reads both files under the store's lock. A save that ended half way is put right first,
+// which takes the lock for itself alone.
+Store loadTablesLocked(RankingTables& tables) {
+    {
+        const StoreLock shared(g_folder, false);
+        if (!shared.held()) {
+            return Store::UNREADABLE;
         }
-        std::remove(newNames.c_str());
-        syncFolder();
-        return false;
+        if (!hasUnfinishedSave(g_folder)) {
+            return loadTables(tables);
+        }
     }
-    std::remove(oldCounts.c_str());
-    syncFolder();
-    return true;
+    const StoreLock alone(g_folder, true);
+    if (!alone.held()) {
+        return Store::UNREADABLE;
+    }
+    finishUnfinishedSaves(g_folder);
+    return loadTables(tables);
 }
 
 }  // namespace
@@ -377,7 +251,7 @@ void setRankingFolder(std::string folder, bool createWhenSaving) {
 
 void showRanking() {
     RankingTables tables;
-    if (loadTables(tables) != Store::READ) {
+    if (loadTablesLocked(tables) != Store::READ) {
         say("記録がないです\n");
         return;
     }
@@ -400,12 +274,23 @@ void showRanking() {
 }
 
 void saveRecord(Difficulty difficulty, int32_t turnCount) {
-    g_saveSteps = SaveSteps{};
     const int played = difficulty - '1';
     if (played < 0 || played >= TABLE_COUNT) {
         say("セーブ失敗\n");
         return;
     }
+    if (g_createFolder) {
+        // Should it fail, so does taking the lock below.
+        std::error_code ignored;
+        std::filesystem::create_directories(g_folder, ignored);
+    }
+    // From reading the files to the last rename, no other save comes between.
+    const StoreLock alone(g_folder, true);
+    if (!alone.held()) {
+        say("セーブ失敗\n");
+        return;
+    }
+    finishUnfinishedSaves(g_folder);
     // Without the files the save starts from empty tables. Files that are there but cannot be
     // read hold rankings it cannot keep, so it writes nothing over them.
     RankingTables tables;
@@ -426,12 +311,7 @@ void saveRecord(Difficulty difficulty, int32_t turnCount) {
             names += std::string(entry.name) + "\r\n";
         }
     }
-    if (g_createFolder) {
-        // Should it fail, so does writing the files below.
-        std::error_code ignored;
-        std::filesystem::create_directories(g_folder, ignored);
-    }
-    if (!storeFiles(counts, names)) {
+    if (!replacePair(g_folder, counts, names)) {
         say("セーブ失敗\n");
         return;
     }

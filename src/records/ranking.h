@@ -40,10 +40,13 @@ void showRanking();
 void saveRecord(Difficulty difficulty, int32_t turnCount);
 
 // For tests: the save treats its n-th file write or its n-th rename (counted from 1 within
-// each save) as failed; 0 fails none.
+// each save) as failed; 0 fails none. `endAtStep` ends the process at the save's n-th file
+// operation, as if it had been killed there. The lock is waited for `lockWaitMilliseconds`.
 struct RankingFaults {
     int failWrite = 0;
     int failRename = 0;
+    int endAtStep = 0;
+    int lockWaitMilliseconds = 10000;
 };
 extern RankingFaults g_rankingFaults;
 

@@ -1,0 +1,57 @@
+// The two ranking files as one store in one folder, shared by every copy of the game that
+// uses the folder: a lock that makes saves take turns, and a save that replaces both files
+// through private temporary files, never through a link someone planted.
+#pragma once
+
+#include <string>
+
+namespace numoteka {
+
+inline constexpr const char* COUNTS_FILE = "dice_data.dat";
+inline constexpr const char* NAMES_FILE = "name_data.dat";
+// The lock's own file, in the same folder.
+inline constexpr const char* LOCK_FILE = "ranking.lock";
+
+// A file of the folder.
+std::string storePath(const std::string& folder, const char* file);
+
+// The store's lock, held from construction to destruction. Saves hold it exclusively, a display
+// shares it with other displays. It lives in a file of its own in the folder, which stays there;
+// the system drops it when the process ends, however it ends.
+class StoreLock {
+public:
+    // Waits at most the lock wait for it; held() tells whether it came.
+    StoreLock(const std::string& folder, bool exclusive);
+    ~StoreLock();
+    StoreLock(const StoreLock&) = delete;
+    StoreLock& operator=(const StoreLock&) = delete;
+
+    bool held() const {
+        return held_;
+    }
+
+private:
+    bool held_ = false;
+#ifdef _WIN32
+    void* file_ = nullptr;  // a HANDLE
+#else
+    int file_ = -1;
+#endif
+};
+
+// Whether a save that ended between its two renames left the pair with new turn counts and old
+// names. Under the shared lock.
+bool hasUnfinishedSave(const std::string& folder);
+
+// Puts right what saves that ended half way left behind: the pair is made whole, with the new
+// names if the new turn counts are in place already, and the save's other temporary files go.
+// Under the exclusive lock.
+void finishUnfinishedSaves(const std::string& folder);
+
+// Replaces the two files by new ones with these bytes, as a pair: both are written in full
+// first, then renamed into place. Should the second rename fail, the old turn counts are put
+// back, so that the pair is as it was. False on any failure, with the old pair in place.
+// Under the exclusive lock.
+bool replacePair(const std::string& folder, const std::string& counts, const std::string& names);
+
+}  // namespace numoteka
