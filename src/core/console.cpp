@@ -22,6 +22,20 @@
 
 #include "core/cp932.h"
 
+#ifdef __EMSCRIPTEN__
+// In a web page the terminal is xterm.js, reached through the page's script
+// (web/numoteka_library.js). Each call waits for the page, the game's stack put aside.
+extern "C" {
+// Whether xterm.js drew "□" in one column.
+int numoteka_terminal_draws_ambiguous_narrow();
+// Writes UTF-8 bytes to the terminal; returns once they are on the screen.
+void numoteka_terminal_write(const char* bytes, size_t size);
+// Waits for a line the user finished (Enter ends it) and copies up to `capacity` bytes of it,
+// never past its line feed, into `buffer`. Returns how many; 0 once the input has ended.
+size_t numoteka_terminal_read(char* buffer, size_t capacity);
+}
+#endif
+
 namespace numoteka {
 
 namespace {
@@ -128,6 +142,31 @@ void restoreConsoleCodePages() {
 
 #endif
 
+#ifdef __EMSCRIPTEN__
+
+// Bytes of the lines typed in the page, not yet taken by pullTyped().
+struct PageInput {
+    char bytes[INPUT_PIECE];
+    size_t size = 0;
+    size_t next = 0;
+};
+PageInput g_pageInput;
+
+// The next byte typed in the page, or EOF once the input has ended: as getc on a terminal in
+// canonical mode, it waits for the user to finish a line.
+int readPageByte() {
+    if (g_pageInput.next == g_pageInput.size) {
+        g_pageInput.size = numoteka_terminal_read(g_pageInput.bytes, sizeof g_pageInput.bytes);
+        g_pageInput.next = 0;
+        if (g_pageInput.size == 0) {
+            return EOF;
+        }
+    }
+    return static_cast<unsigned char>(g_pageInput.bytes[g_pageInput.next++]);
+}
+
+#endif
+
 // Moves what the user typed to `raw`, up to the end of the line or until `raw` holds a whole
 // piece. Returns whether the line ended; sets `sourceEnded` when the input has no more bytes.
 bool pullTyped(std::string& raw) {
@@ -143,7 +182,11 @@ bool pullTyped(std::string& raw) {
         return lineFeed != std::string_view::npos;
     }
     while (raw.size() < INPUT_PIECE) {
+#ifdef __EMSCRIPTEN__
+        const int byte = readPageByte();
+#else
         const int byte = std::getc(stdin);
+#endif
         if (byte == EOF) {
             g_console.sourceEnded = true;
             return false;
@@ -264,6 +307,14 @@ void attachTerminal(TerminalEncoding encoding, bool /*askWidth*/) {
     resetConsole(encoding, false, false);
 }
 
+#elif defined(__EMSCRIPTEN__)
+
+void attachTerminal(TerminalEncoding encoding, bool askWidth) {
+    // The page asks xterm.js as terminalDrawsAmbiguousNarrow() asks a terminal.
+    askWidth = askWidth && encoding == TerminalEncoding::Utf8;
+    resetConsole(encoding, false, askWidth && numoteka_terminal_draws_ambiguous_narrow() != 0);
+}
+
 #else
 
 bool terminalDrawsAmbiguousNarrow(int inputFd, int outputFd, int timeoutMs,
@@ -337,8 +388,14 @@ void flushOutput() {
     if (g_console.inMemory || g_console.output.size == 0) {
         return;
     }
+#ifdef __EMSCRIPTEN__
+    // Back to the browser until the page shows it, so that what was written before a pause is
+    // on the screen while the pause runs.
+    numoteka_terminal_write(g_console.output.bytes.get(), g_console.output.size);
+#else
     std::fwrite(g_console.output.bytes.get(), 1, g_console.output.size, stdout);
     std::fflush(stdout);
+#endif
     g_console.output.size = 0;
 }
 

@@ -25,6 +25,18 @@
 
 #include "records/ranking.h"
 
+#ifdef __EMSCRIPTEN__
+// The lock of a web page (web/numoteka_library.js): the browser's Web Locks, which every tab of
+// the page's origin shares. Each call waits for the browser, the game's stack put aside.
+extern "C" {
+// Takes the lock `name`, waiting at most `waitMilliseconds`, and then loads the files as the
+// browser's storage holds them. Returns the lock's number, or 0 when it did not come.
+int numoteka_storage_lock(const char* name, int exclusive, int waitMilliseconds);
+// Writes what changed to the browser's storage if the lock is exclusive, then lets go of it.
+void numoteka_storage_unlock(int lock);
+}
+#endif
+
 namespace numoteka {
 
 namespace {
@@ -35,8 +47,10 @@ constexpr char PATH_SEPARATOR = '\\';
 constexpr char PATH_SEPARATOR = '/';
 #endif
 
+#ifndef __EMSCRIPTEN__
 // How often a lock that is taken is asked for again, within the wait.
 constexpr auto LOCK_RETRY = std::chrono::milliseconds(5);
+#endif
 
 // A save's temporary files are named after the file they stand for, the save's own id (16 hex
 // digits) and their part: "<file>.<id>.new" for each new file, "dice_data.dat.<id>.old" for the
@@ -256,6 +270,24 @@ StoreLock::~StoreLock() {
     // Closing the file lets go of the lock.
     if (file_ != nullptr) {
         CloseHandle(static_cast<HANDLE>(file_));
+    }
+}
+
+#elif defined(__EMSCRIPTEN__)
+
+// In a web page the files live in the browser's storage, copied into memory while the page runs.
+// The lock is a Web Lock named after the folder, taken for as long as the StoreLock lives (file_
+// holds its number); under it the files are loaded afresh from the storage, and a save is written
+// back to it, all its changes at once, before the lock is let go. There is no lock file.
+StoreLock::StoreLock(const std::string& folder, bool exclusive) {
+    file_ = numoteka_storage_lock(("numoteka ranking " + folder).c_str(), exclusive ? 1 : 0,
+                                  g_rankingFaults.lockWaitMilliseconds);
+    held_ = file_ > 0;
+}
+
+StoreLock::~StoreLock() {
+    if (file_ > 0) {
+        numoteka_storage_unlock(file_);
     }
 }
 
