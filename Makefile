@@ -1,6 +1,6 @@
 # Thin wrapper: the commands the README names.
 .PHONY: play build test bench windows windows-smoke install package windows-package \
-	package-check quick clean
+	package-check quick web clean
 
 # Where `make install` puts the game (below DESTDIR, when that is set).
 PREFIX ?= /usr/local
@@ -52,6 +52,15 @@ windows-package: windows
 # Each package unpacked into a scratch folder and played from there.
 package-check: package windows-package quick
 	python3 tests/package_check.py build/release build/windows build/test/numoteka_quick
+
+# The game in a web page, in build/web: WebAssembly built with Emscripten's CMake toolchain,
+# and xterm.js at the version web/package-lock.json pins. Debian's Emscripten finds the
+# modules of its JavaScript tools through NODE_PATH.
+web: export NODE_PATH := /usr/share/nodejs
+web:
+	cd web && npm ci --no-audit --no-fund
+	emcmake cmake -S . -B build/web-cmake -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel
+	cmake --build build/web-cmake
 
 clean:
 	rm -rf build

@@ -1,0 +1,54 @@
+# The game for a web page (make web), built with Emscripten's CMake toolchain: the same sources
+# compiled to WebAssembly, the program of web/main.cpp, the page of web/ and xterm.js, all in
+# one folder that any static web server can serve.
+set(NUMOTEKA_WEB_FOLDER ${CMAKE_SOURCE_DIR}/build/web CACHE PATH "Where the page is put together")
+set(NUMOTEKA_XTERM ${CMAKE_SOURCE_DIR}/web/node_modules/@xterm/xterm)
+if(NOT EXISTS ${NUMOTEKA_XTERM}/lib/xterm.mjs)
+  message(FATAL_ERROR "xterm.js is missing: run 'npm ci' in web/ (make web does)")
+endif()
+
+# The end of input is thrown to the game flow, so exceptions are caught (in JavaScript: that
+# works with ASYNCIFY).
+target_compile_options(numoteka_game PRIVATE -fexceptions)
+
+add_executable(numoteka web/main.cpp)
+target_link_libraries(numoteka PRIVATE numoteka_game)
+target_compile_options(numoteka PRIVATE -Wall -Wextra -Wpedantic -Werror -fexceptions)
+set(library ${CMAKE_SOURCE_DIR}/web/numoteka_library.js)
+# The reads of the terminal and the store's locks wait for the browser: ASYNCIFY puts the
+# game's stack aside meanwhile, for the calls into the page named here.
+set(waiting numoteka_terminal_draws_ambiguous_narrow numoteka_terminal_write
+    numoteka_terminal_read numoteka_storage_lock numoteka_storage_unlock)
+list(JOIN waiting "," waiting)
+target_link_options(numoteka PRIVATE
+  -fexceptions
+  -sASYNCIFY
+  "-sASYNCIFY_IMPORTS=[${waiting}]"
+  -sMODULARIZE -sEXPORT_ES6 -sEXPORT_NAME=createNumoteka
+  -sENVIRONMENT=web
+  -sALLOW_MEMORY_GROWTH
+  -lidbfs.js
+  --js-library ${library})
+set_target_properties(numoteka PROPERTIES
+  RUNTIME_OUTPUT_DIRECTORY ${NUMOTEKA_WEB_FOLDER}
+  LINK_DEPENDS ${library})
+
+# The page and the terminal emulator beside the game. xterm.js is its ES module build; its
+# source map is left behind, and so is the line that names it.
+set(assets)
+foreach(pair
+    "${CMAKE_SOURCE_DIR}/web/index.html|index.html"
+    "${CMAKE_SOURCE_DIR}/web/page.js|page.js"
+    "${NUMOTEKA_XTERM}/lib/xterm.mjs|xterm.js"
+    "${NUMOTEKA_XTERM}/css/xterm.css|xterm.css")
+  string(REPLACE "|" ";" pair "${pair}")
+  list(GET pair 0 source)
+  list(GET pair 1 name)
+  add_custom_command(OUTPUT ${NUMOTEKA_WEB_FOLDER}/${name}
+    COMMAND ${CMAKE_COMMAND} -DSOURCE=${source} -DTARGET=${NUMOTEKA_WEB_FOLDER}/${name}
+            -P ${CMAKE_SOURCE_DIR}/cmake/web_asset.cmake
+    DEPENDS ${source} ${CMAKE_SOURCE_DIR}/cmake/web_asset.cmake
+    VERBATIM)
+  list(APPEND assets ${NUMOTEKA_WEB_FOLDER}/${name})
+endforeach()
+add_custom_target(numoteka_web_page ALL DEPENDS ${assets})

@@ -1,0 +1,178 @@
+// The page: xterm.js as the game's terminal. What the game writes is UTF-8 for xterm.js; what
+// the user types goes through a line editor, as on a terminal in canonical mode: keys echo,
+// Backspace rubs out the last character, and the game reads a line once Enter ends it.
+// ?seed=N in the address seeds the game as --seed N does.
+import { Terminal } from './xterm.js';
+import createNumoteka from './numoteka.js';
+
+const PLAY_AGAIN = 'Enterキーでもう一度遊べます';
+const ENTER = /\r\n?|\n/;
+
+const terminal = new Terminal({
+  cols: 80,
+  rows: 30,
+  convertEol: true, // the game ends its lines with LF alone
+  scrollback: 10000, // a whole game, to scroll back through
+  cursorBlink: true,
+});
+terminal.open(document.getElementById('terminal'));
+terminal.focus();
+// The terminal, for whoever looks at the page from outside (its tests do).
+window.numotekaTerminal = terminal;
+
+// Writes `data` and resolves once xterm.js has taken it in.
+function write(data) {
+  return new Promise((resolve) => terminal.write(data, resolve));
+}
+
+// Writes `data` and resolves once it has been drawn on the screen: after the next animation
+// frame, or a little later should the browser draw none (a page it does not show).
+function show(data) {
+  return new Promise((resolve) => terminal.write(data, () => {
+    const timer = setTimeout(resolve, 100);
+    requestAnimationFrame(() => setTimeout(() => {
+      clearTimeout(timer);
+      resolve();
+    }, 0));
+  }));
+}
+
+// Where the cursor stands once everything written so far is taken in, its row counted from
+// the top of the scrollback.
+async function cursor() {
+  await write('');
+  const buffer = terminal.buffer.active;
+  return { x: buffer.cursorX, y: buffer.baseY + buffer.cursorY };
+}
+
+// Moves the cursor back to `place` (from cursor()). Past the last column stands for the start
+// of the next row, where the next character would go.
+function moveTo(place) {
+  const x = place.x >= terminal.cols ? 0 : place.x;
+  const y = place.x >= terminal.cols ? place.y + 1 : place.y;
+  const row = Math.max(0, y - terminal.buffer.active.baseY);
+  return `\x1b[${row + 1};${x + 1}H`;
+}
+
+// One run of the program's input: the line being typed and the lines finished and not read.
+class Keyboard {
+  constructor() {
+    this.typed = []; // characters of the line being typed, with where each starts
+    this.lines = []; // finished lines as UTF-8, line feed included
+    this.ended = false;
+    this.wake = () => {};
+  }
+
+  async key(data) {
+    if (data.startsWith('\x1b')) {
+      return; // cursor and function keys mean nothing to the game
+    }
+    const parts = data.split(ENTER);
+    for (let part = 0; part < parts.length; ++part) {
+      if (part > 0) {
+        await this.enter();
+      }
+      for (const character of parts[part]) {
+        if (character === '\x7f' || character === '\b') {
+          await this.rubOut();
+        } else if (character === '\x04') {
+          // Ctrl-D on an empty line ends the input, as on a terminal.
+          if (this.typed.length === 0) {
+            this.ended = true;
+            this.wake();
+          }
+        } else if (character >= ' ' || character === '\t') {
+          const start = await cursor();
+          await write(character);
+          this.typed.push({ character, start });
+        }
+      }
+    }
+  }
+
+  // The last character goes, however many columns it took: the cursor goes back to where it
+  // started and the rest of the screen is cleared.
+  async rubOut() {
+    const last = this.typed.pop();
+    if (last) {
+      await write(moveTo(last.start) + '\x1b[J');
+    }
+  }
+
+  async enter() {
+    await write('\r\n');
+    const line = this.typed.map((typed) => typed.character).join('') + '\n';
+    this.typed = [];
+    this.lines.push(new TextEncoder().encode(line));
+    this.wake();
+  }
+
+  // The next bytes of the first finished line, at most `most`; none once the input has ended.
+  async read(most) {
+    while (this.lines.length === 0 && !this.ended) {
+      await new Promise((resolve) => { this.wake = resolve; });
+    }
+    if (this.lines.length === 0) {
+      return new Uint8Array(0);
+    }
+    const line = this.lines[0];
+    if (line.length <= most) {
+      this.lines.shift();
+      return line;
+    }
+    this.lines[0] = line.subarray(most);
+    return line.subarray(0, most);
+  }
+}
+
+const seed = new URLSearchParams(location.search).get('seed');
+let keyboard = null; // the running program's input, null once it has ended
+let keys = Promise.resolve(); // keys are taken one after another
+
+terminal.onData((data) => {
+  keys = keys.then(async () => {
+    if (keyboard) {
+      await keyboard.key(data);
+    } else if (ENTER.test(data)) {
+      start();
+    }
+  });
+});
+
+// Starts the program; when it ends, Enter starts it again.
+function start() {
+  keyboard = new Keyboard();
+  const input = keyboard;
+  createNumoteka({
+    arguments: seed === null ? [] : [seed],
+    terminal: {
+      // Asked as a terminal is asked: where does the cursor stand after "□"?
+      drawsAmbiguousNarrow() {
+        return new Promise((resolve) => terminal.write('\r□', () => {
+          resolve(terminal.buffer.active.cursorX === 1);
+          terminal.write('\r\x1b[K');
+        }));
+      },
+      write: show,
+      read: (most) => input.read(most),
+      programEnded() {
+        keyboard = null;
+        terminal.write(PLAY_AGAIN + '\r\n');
+      },
+    },
+    // The module compiled by index.html, once for every run.
+    instantiateWasm(imports, done) {
+      window.numotekaModule.then((module) => WebAssembly.instantiate(module, imports)
+        .then((instance) => done(instance, module))).catch(failed);
+      return {};
+    },
+    print: (text) => console.log(text),
+    printErr: (text) => console.error(text),
+  }).catch(failed);
+}
+
+function failed(error) {
+  terminal.write(`\r\n${error}\r\n`);
+}
+
+start();
