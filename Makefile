@@ -1,6 +1,6 @@
 # Thin wrapper: the commands the README names.
 .PHONY: play build test bench windows windows-smoke install package windows-package \
-	package-check quick web clean
+	package-check quick web web-test clean
 
 # Where `make install` puts the game (below DESTDIR, when that is set).
 PREFIX ?= /usr/local
@@ -61,6 +61,10 @@ web:
 	cd web && npm ci --no-audit --no-fund
 	emcmake cmake -S . -B build/web-cmake -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel
 	cmake --build build/web-cmake
+
+# The page in headless Chromium, checked against the native game.
+web-test: web quick
+	node web/test/web_test.mjs build/web build/test/numoteka_quick
 
 clean:
 	rm -rf build

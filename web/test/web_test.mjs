@@ -1,0 +1,272 @@
+// The page in headless Chromium, served as the README says, against the native game: the
+// screen must be, line for line, what the native program prints for the same seed and keys.
+//
+// What the page shows after k lines typed comes from the native program (pauses shortened)
+// given those k lines and then the end of input: it prints all it shows before it waits for
+// line k + 1, then the farewell. The page gets each line once the game waits for it, so the
+// echo of the line follows that text. The native program writes to a pipe, so it does not pad;
+// here each double-byte character of code page 932 that xterm.js draws in one column (xterm.js
+// is asked) is followed by a space, so that it takes two columns. Trailing blanks are not
+// compared; where the cursor stands is.
+//
+// Usage: node web/test/web_test.mjs BUILD_WEB_FOLDER NUMOTEKA_QUICK
+import { spawn, spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { chromium } from 'playwright-core';
+
+const FAREWELL = 'ゲームを終了します\n\n\n' + '/'.repeat(76) + '\n\n\n';
+const PLAY_AGAIN = 'Enterキーでもう一度遊べます\n';
+const SAVED = 'セーブしました！\n';
+const FILES = ['dice_data.dat', 'name_data.dat'];
+const [webFolder, quick] = process.argv.slice(2).map((given) => path.resolve(given));
+const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'numoteka-web-'));
+let failed = 0;
+
+function check(ok, message) {
+  failed += ok ? 0 : 1;
+  if (!ok) console.log(`FAILED: ${message}`);
+  return ok;
+}
+
+// A line typed: keys pressed, or text put in at once as an input method does, with characters
+// then rubbed out by Backspace; then Enter. `text` is what the line holds.
+const keys = (text) => ({ text, type: (page) => page.keyboard.type(text) });
+const composed = (text, rubbedOut = '') => ({
+  text,
+  type: async (page) => {
+    await page.keyboard.insertText(text + rubbedOut);
+    for (let i = 0; i < [...rubbedOut].length; ++i) await page.keyboard.press('Backspace');
+  },
+});
+// Play, the name, normal; then "11" at every question: the game of `seed` is won at its save
+// prompt after `presses` of them.
+const toSavePrompt = (name, presses) => [keys('1'), name, keys('1'), ...Array(presses).fill(keys('11'))];
+
+// The native game's output (UTF-8) for `lines` and then the end of input, its rankings in a new
+// folder (a copy of `from`, if given), which is returned too.
+function playNative(seed, lines, from) {
+  const folder = fs.mkdtempSync(path.join(scratch, 'ranking-'));
+  if (from) fs.cpSync(from, folder, { recursive: true });
+  const env = { ...process.env, LANG: 'C.UTF-8', LC_ALL: '', LC_CTYPE: '', NUMOTEKA_RANKING_DIR: '' };
+  const game = spawn(quick, ['--seed', String(seed), '--ranking-dir', folder], { cwd: scratch, env });
+  game.stdin.end(lines.map((line) => line.text + '\n').join(''));
+  const output = [];
+  game.stdout.on('data', (chunk) => output.push(chunk));
+  return new Promise((resolve) => game.on('close', () =>
+    resolve({ output: Buffer.concat(output).toString(), folder })));
+}
+
+// What the native game shows before it waits for each line: shown[k] before line k + 1, and
+// the last all of it (with `quits`, the last line ends the program).
+async function dialogue(seed, lines, from, quits = false) {
+  const shown = [];
+  const play = async (count) => {
+    for (; count <= lines.length; count += 2) {
+      const { output } = await playNative(seed, lines.slice(0, count), from);
+      const ends = quits && count === lines.length;
+      if (!ends && !output.endsWith(FAREWELL)) throw new Error(`seed ${seed}: no farewell`);
+      shown[count] = ends ? output : output.slice(0, -FAREWELL.length);
+    }
+  };
+  await Promise.all([play(0), play(1)]); // two at a time: the machine has two cores
+  return shown;
+}
+
+// How many columns xterm.js draws each character of `text` in, asked as the console asks.
+function widthsOf(page, text) {
+  return page.evaluate(async (characters) => {
+    const probe = new window.numotekaTerminal.constructor({ cols: 20, rows: 2 });
+    const widths = {};
+    for (const c of characters) {
+      widths[c] = await new Promise((done) => probe.write(`\r${c}`, () => done(probe.buffer.active.cursorX)));
+    }
+    return widths;
+  }, [...new Set(text + PLAY_AGAIN)].filter((c) => c >= ' '));
+}
+
+// Code page 932 holds ASCII and the half-width katakana in one byte, the rest in two.
+const padded = (text, widths) => text.replace(/[^\0-\x7F\uFF61-\uFF9F]/gu,
+  (c) => (widths[c] === 1 ? c + ' ' : c));
+
+// The lines of the screen that shows `text`, written from the top left, trailing blanks and
+// empty lines at the end left out, and where the cursor stands.
+function screenOf(text, widths) {
+  const lines = [''];
+  let x = 0;
+  for (const c of text) {
+    if (c === '\n') {
+      lines.push('');
+      x = 0;
+    } else {
+      const to = c === '\t' ? Math.min(79, (Math.floor(x / 8) + 1) * 8) : x + (widths[c] ?? 1);
+      lines[lines.length - 1] += c === '\t' ? ' '.repeat(to - x) : c;
+      x = to;
+    }
+  }
+  const cursor = { x, y: lines.length - 1 };
+  return { lines: lines.map((line) => line.trimEnd()).join('\n').trimEnd().split('\n'), cursor };
+}
+
+// Waits until the page shows `text`; tells the first difference if it does not.
+async function waitForScreen(page, text, widths, what) {
+  const expected = screenOf(text, widths);
+  let shown;
+  for (const deadline = Date.now() + 30000; Date.now() < deadline; await page.waitForTimeout(50)) {
+    shown = await page.evaluate(() => {
+      const buffer = window.numotekaTerminal.buffer.active;
+      const lines = [];
+      for (let row = 0; row < buffer.length; ++row) lines.push(buffer.getLine(row).translateToString(true).trimEnd());
+      return { lines: lines.join('\n').trimEnd().split('\n'), cursor: { x: buffer.cursorX, y: buffer.baseY + buffer.cursorY } };
+    });
+    if (JSON.stringify(shown) === JSON.stringify(expected)) return true;
+  }
+  let row = 0;
+  while (row < expected.lines.length && expected.lines[row] === shown.lines[row]) ++row;
+  const around = (lines) => lines.slice(Math.max(0, row - 3), row + 3).join('\n');
+  return check(false, `${what}: line ${row + 1} differs or the cursor stands at ${JSON.stringify(shown.cursor)}, ` +
+    `not ${JSON.stringify(expected.cursor)}\n--- expected:\n${around(expected.lines)}\n--- shown:\n${around(shown.lines)}`);
+}
+
+// Types `lines` one by one, each once the game waits for it, checking the screen at every step
+// against the native game's `shown`. `after` is what the page adds at the end. Returns the text.
+async function playAlong(page, lines, shown, widths, what, after = '') {
+  let text = padded(shown[0], widths);
+  for (let count = 0; count < lines.length; ++count) {
+    if (!(await waitForScreen(page, text, widths, `${what}, ${count} lines typed`))) return null;
+    await lines[count].type(page);
+    await page.keyboard.press('Enter');
+    text += lines[count].text + '\n' + padded(shown[count + 1].slice(shown[count].length), widths);
+  }
+  return (await waitForScreen(page, text + after, widths, `${what}, all typed`)) ? text + after : null;
+}
+
+// The bytes of a ranking file in the page's IndexedDB, as the page's storage keeps it.
+const storedFile = (page, name) => page.evaluate((file) => new Promise((resolve) => {
+  indexedDB.open('/numoteka').onsuccess = (opened) => {
+    try {
+      const read = opened.target.result.transaction('FILE_DATA').objectStore('FILE_DATA').get(file);
+      read.onsuccess = () => resolve(Array.from(read.result?.contents ?? []));
+    } catch {
+      resolve([]); // no store made yet
+    }
+  };
+}), `/numoteka/${name}`).then((bytes) => Buffer.from(bytes));
+
+// Each load in a fresh context: the time from the start of the navigation until the title is
+// drawn, and what was loaded. The machine is shared, so the fastest of five loads must be under
+// a second. A seed out of range plays all the same, from the clock.
+async function startUp(browser, origin) {
+  const times = [];
+  let loaded;
+  for (let run = 0; run < 5; ++run) {
+    const context = await browser.newContext();
+    const page = await context.newPage();
+    await page.goto(`${origin}/?seed=1`);
+    times.push(await (await page.waitForFunction(() => document.querySelector('.xterm-rows')
+      ?.textContent.includes('戦え！ぬもてかゲーム') && performance.now(), null, { polling: 'raf' })).jsonValue());
+    loaded = await page.evaluate(() => [...performance.getEntriesByType('navigation'),
+      ...performance.getEntriesByType('resource')].map((entry) => [entry.name, entry.decodedBodySize]));
+    await context.close();
+  }
+  const bytes = loaded.reduce((sum, [, size]) => sum + size, 0);
+  times.sort((a, b) => a - b);
+  console.log(`page: ${bytes} bytes (${loaded.map(([url, size]) => `${url.slice(origin.length + 1)} ${size}`).join(', ')});` +
+    ` title drawn after ${times.map(Math.round).join(', ')} ms (median ${Math.round(times[2])})`);
+  check(bytes <= 1500000 && times[0] < 1000, `the page takes ${bytes} bytes and ${Math.round(times[0])} ms`);
+  check(loaded.every(([url]) => url.startsWith(origin + '/')), `loaded from elsewhere: ${loaded}`);
+  const [opening] = await dialogue(1, [], null);
+  const context = await browser.newContext();
+  const page = await context.newPage();
+  await page.goto(`${origin}/?seed=4294967296`);
+  const widths = await widthsOf(page, opening);
+  await waitForScreen(page, padded(opening, widths), widths, 'seed out of range');
+  await context.close();
+}
+
+// A game won and saved under a name typed in Japanese (two characters rubbed out), the ranking
+// shown, quit and started again; after a reload the ranking shows the win.
+async function wonGame(browser, origin) {
+  const lines = [...toSavePrompt(composed('たろう', '□じ'), 105), keys('1'), keys('3'), keys('1'), keys('2')];
+  const shown = await dialogue(1, lines, null, true);
+  const { output, folder } = await playNative(1, lines);
+  check(output.includes(SAVED) && output.includes(' 1位：たろう\t'), 'the native game does not save the win');
+  const ranking = [keys('3'), keys('1')];
+  const shownAfter = await dialogue(1, ranking, folder);
+  const context = await browser.newContext();
+  const page = await context.newPage();
+  await page.goto(`${origin}/?seed=1`);
+  const widths = await widthsOf(page, shown.at(-1) + shownAfter.at(-1) + '□じ');
+  const played = await playAlong(page, lines, shown, widths, 'won game', PLAY_AGAIN);
+  console.log(`won game: ${lines.length} lines typed, ${played ? 'shown as the native game shows them' : 'failed'}`);
+  for (const file of FILES) {
+    check((await storedFile(page, file)).equals(fs.readFileSync(path.join(folder, file))), `stored ${file} differs`);
+  }
+  await page.keyboard.press('Enter');
+  await waitForScreen(page, played + padded(shown[0], widths), widths, 'played again');
+  await page.reload();
+  await playAlong(page, ranking, shownAfter, widths, 'ranking after a reload');
+  await context.close();
+}
+
+// Two pages at the save prompts of their wins save at the same moment: both wins are kept, as
+// when the native games save one after the other (their turn counts differ, so in any order).
+async function twoSaves(browser, origin) {
+  const games = [[1, toSavePrompt(composed('はなこ'), 105)], [5, toSavePrompt(keys('saburo'), 113)]];
+  let folder;
+  for (const [seed, lines] of games) folder = (await playNative(seed, [...lines, keys('1')], folder)).folder;
+  const context = await browser.newContext();
+  const pages = [];
+  for (const [seed, lines] of games) {
+    // The second page in a window of its own: headless Chromium hardly draws a tab behind
+    // another, and the game waits for its text to be drawn.
+    const page = pages.length === 0 ? await context.newPage() : (await Promise.all([context.waitForEvent('page'),
+      pages[0].evaluate(() => window.open('about:blank', '_blank', 'popup'))]))[0];
+    await page.goto(`${origin}/?seed=${seed}`);
+    for (const line of lines) await line.type(page).then(() => page.keyboard.press('Enter')); // typed ahead
+    pages.push(page);
+  }
+  const lastLine = (wanted) => (page) => page.waitForFunction((text) => {
+    const buffer = window.numotekaTerminal.buffer.active;
+    return buffer.getLine(buffer.baseY + buffer.cursorY - 1).translateToString(true).endsWith(text);
+  }, wanted, { polling: 50, timeout: 120000 });
+  await Promise.all(pages.map(lastLine('セーブしますか？　1.セーブする　2.しない')));
+  await Promise.all(pages.map((page) => page.keyboard.type('1')));
+  await Promise.all(pages.map((page) => page.keyboard.press('Enter')));
+  await Promise.all(pages.map(lastLine('3.ランキングを見る')));
+  for (const file of FILES) {
+    const stored = await storedFile(pages[0], file);
+    check(stored.equals(fs.readFileSync(path.join(folder, file))),
+      `two saves at once left ${file}:\n${new TextDecoder('shift_jis').decode(stored)}`);
+  }
+  console.log(`two saves at once: seeds ${games.map(([seed]) => seed).join(' and ')}, both wins kept`);
+  await context.close();
+}
+
+// Served as the README says, on a port the system picks.
+const server = spawn('python3', ['-u', '-m', 'http.server', '-d', webFolder, '--bind', '127.0.0.1', '0'],
+  { stdio: ['ignore', 'pipe', 'ignore'] });
+const origin = await new Promise((resolve) => server.stdout.on('data', (text) => {
+  const port = /port (\d+)/.exec(text)?.[1];
+  if (port) resolve(`http://127.0.0.1:${port}`);
+}));
+const browser = await chromium.launch({
+  executablePath: '/usr/bin/chromium',
+  headless: true, // and a fresh --user-data-dir, as every launch has
+  args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+    '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+});
+try {
+  await startUp(browser, origin);
+  await wonGame(browser, origin);
+  await twoSaves(browser, origin);
+} catch (error) {
+  check(false, error.stack);
+} finally {
+  await browser.close();
+  server.kill();
+  spawnSync('rm', ['-rf', scratch]);
+}
+console.log(failed ? `web: ${failed} checks failed` : 'web: all checks passed');
+process.exitCode = failed ? 1 : 0;
