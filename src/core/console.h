@@ -204,4 +204,15 @@ inline unsigned char readByte() {
 // game's state whenever it waits for input. nullptr calls nothing.
 void setReadObserver(void (*observer)());
 
+// The moments the game waits: for keys it has not been given yet, or in a pause.
+enum class Wait { KEYS, PAUSE };
+
+// Says that the game waits now: the console does before it reads the next line typed, and
+// delayPause() before it counts.
+void waiting(Wait wait);
+
+// For tests: `observer` hears of every wait, and whether text written before it was still
+// waiting to be shown then. nullptr calls nothing.
+void setWaitObserver(void (*observer)(Wait wait, bool outputWaiting));
+
 }  // namespace numoteka
