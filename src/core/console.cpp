@@ -286,7 +286,12 @@ void readTypedPiece() {
 }
 
 void resetConsole(TerminalEncoding encoding, bool inMemory, bool padAmbiguous) {
+    // The output buffer keeps its room for the next terminal; what it held is dropped.
+    OutputBuffer output = std::move(g_console.output);
+    output.size = 0;
+    output.shown = 0;
     g_console = Console{};
+    g_console.output = std::move(output);
     g_typedInput.next = nullptr;
     g_typedInput.end = nullptr;
     g_console.encoding = encoding;
@@ -489,8 +494,11 @@ struct FormatDirective {
 
 // A format in code page 932, cut at its directives: literal 0, directive 0, literal 1, ...,
 // the last literal. Each literal is kept as every look of the terminal shows it.
-struct PreparedFormat {
-    std::string cp932;
+struct alignas(64) PreparedFormat {
+    // Without directives, the whole text as each look shows it: most formats are said so, and
+    // this line is then all that saying one reads of it.
+    bool plain = false;
+    std::string_view plainText[LOOK_COUNT];
     size_t literalBytes[LOOK_COUNT] = {};
     bool takesText = false;  // whether a directive is %s
     std::vector<FormatDirective> directives;
@@ -499,8 +507,7 @@ struct PreparedFormat {
 
 PreparedFormat prepareFormat(const char* format) {
     PreparedFormat prepared;
-    prepared.cp932 = toCp932(format);
-    const std::string& text = prepared.cp932;
+    const std::string text = toCp932(format);
     std::string literal;
     const auto endLiteral = [&] {
         for (int look = 0; look < LOOK_COUNT; ++look) {
@@ -576,9 +583,14 @@ FormatSlot& formatSlot(const char* format) {
         }
     }
     static std::deque<PreparedFormat> prepared;
-    prepared.push_back(prepareFormat(format));
+    PreparedFormat& made = prepared.emplace_back(prepareFormat(format));
+    made.plain = made.directives.empty();
+    for (int look = 0; look < LOOK_COUNT; ++look) {
+        made.plainText[look] = made.literals[look].front();
+    }
     ++g_formatCount;
-    return *(formatSlot(format) = FormatSlot{format, &prepared.back()}).prepared;
+    formatSlot(format) = FormatSlot{format, &made};
+    return made;
 }
 
 const PreparedFormat& preparedFormat(const char* format) {
@@ -670,9 +682,9 @@ char* fillFormat(char* at, const PreparedFormat& prepared, const FormatValue* va
 void sayValues(const char* format, const FormatValue* values) {
     const PreparedFormat& prepared = preparedFormat(format);
     const Look look = g_console.look;
-    if (prepared.directives.empty()) {
-        const std::string& literal = prepared.literals[look][0];
-        outputWritten(copyBytes(outputRoom(literal.size()), literal.data(), literal.size()));
+    if (prepared.plain) {
+        const std::string_view text = prepared.plainText[look];
+        outputWritten(copyBytes(outputRoom(text.size()), text.data(), text.size()));
         return;
     }
     bool loneLead = false;
@@ -710,6 +722,31 @@ unsigned char readByteSlowly() {
     const auto byte = static_cast<unsigned char>(*g_typedInput.next++);
     g_typedInput.end = g_readObserver != nullptr ? g_typedInput.next : g_console.pendingEnd;
     return byte;
+}
+
+void readLine(char* line, size_t size) {
+    if (g_readObserver != nullptr) {
+        g_readObserver();
+    }
+    size_t length = 0;
+    for (;;) {
+        while (g_typedInput.next == g_console.pendingEnd) {
+            readTypedPiece();
+        }
+        const char* start = g_typedInput.next;
+        const size_t left = static_cast<size_t>(g_console.pendingEnd - start);
+        const auto* lineFeed = static_cast<const char*>(std::memchr(start, '\n', left));
+        const size_t taken = lineFeed != nullptr ? static_cast<size_t>(lineFeed - start) : left;
+        const size_t kept = std::min(taken, size - 1 - length);
+        std::memcpy(line + length, start, kept);
+        length += kept;
+        g_typedInput.next = start + taken + (lineFeed != nullptr ? 1 : 0);
+        if (lineFeed != nullptr) {
+            break;
+        }
+    }
+    line[length] = '\0';
+    g_typedInput.end = g_readObserver != nullptr ? g_typedInput.next : g_console.pendingEnd;
 }
 
 void waiting(Wait wait) {
