@@ -1,5 +1,5 @@
 # Thin wrapper: the commands the README names.
-.PHONY: play build test bench windows windows-smoke install package windows-package \
+.PHONY: play build test bench bench-build bench-compare windows windows-smoke install package windows-package \
 	package-check quick web web-test clean
 
 # Where `make install` puts the game (below DESTDIR, when that is set).
@@ -19,10 +19,23 @@ test:
 	ctest --test-dir build/test --output-on-failure
 
 # The benchmark on the shipped (Release) build; BENCH_ARGS go to Google Benchmark.
-bench:
+bench: bench-build
+	./build/bench/numoteka_bench $(BENCH_ARGS)
+
+bench-build:
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF -DNUMOTEKA_BENCH=ON
 	cmake --build build/bench
-	./build/bench/numoteka_bench $(BENCH_ARGS)
+
+# The benchmark of the commit BASE built beside this one, both run in turns ROUNDS times.
+BASE ?= HEAD~1
+ROUNDS ?= 7
+bench-compare: bench-build
+	rm -rf build/bench-base
+	mkdir -p build/bench-base/src
+	git archive $(BASE) | tar -x -C build/bench-base/src
+	cmake -S build/bench-base/src -B build/bench-base/build -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF -DNUMOTEKA_BENCH=ON
+	cmake --build build/bench-base/build
+	python3 bench/compare.py build/bench-base/build/numoteka_bench build/bench/numoteka_bench $(ROUNDS)
 
 # numoteka.exe for Windows, cross-compiled with MinGW-w64.
 windows:

@@ -63,24 +63,11 @@ std::set<Entry> storedWins(const fs::path& folder) {
 // ---- Real games held at the save prompt ----
 
 // Keys that play a game on normal under `name` up to the save prompt of the human's win, and
-// the turns it took; found by playing it in memory.
+// the turns it took; found by playing it in memory with ever fewer keys.
 struct WinningKeys {
     std::string keys;
     int turns = 0;
 };
-
-std::string g_seen;
-size_t g_reads = 0;
-size_t g_keysBeforePrompt = 0;
-
-void stopAtSavePrompt() {
-    ++g_reads;
-    g_seen += takeTerminalOutput();
-    if (g_seen.ends_with(SAVE_PROMPT)) {
-        g_keysBeforePrompt = g_reads - 1;
-        throw InputEnded{};
-    }
-}
 
 // Keys are "1" at every menu and prompt, a line feed after every second: a game held at the save
 // prompt must have read a whole line last, so that its answer comes from a line of its own.
@@ -89,22 +76,37 @@ std::optional<WinningKeys> keysToSavePrompt(uint32_t seed, const std::string& na
     while (typed.size() < 9000) {
         typed += "11\n";
     }
-    g_seen.clear();
-    g_reads = 0;
-    g_keysBeforePrompt = 0;
-    setReadObserver(stopAtSavePrompt);
-    playSession(seed, typed);
-    setReadObserver(nullptr);
     // Only the first game counts: after a lost one, the keys would name the next differently.
-    if (g_keysBeforePrompt == 0 || typed[g_keysBeforePrompt - 1] != '\n' ||
-        g_seen.find("*************" + name + "さんの勝利") == std::string::npos) {
+    const std::string win = "*************" + name + "さんの勝利";
+    std::string shown;
+    const auto reaches = [&](size_t keys) {
+        shown = playSession(seed, typed.substr(0, keys));
+        const size_t prompt = shown.find(SAVE_PROMPT);
+        return prompt != std::string::npos && shown.find(win) < prompt;
+    };
+    if (!reaches(typed.size())) {
         return std::nullopt;
     }
-    // The turn of the human's win is the last one announced.
-    const size_t turnEnd = g_seen.rfind("ターン目）");
-    const size_t turnStart = g_seen.rfind("（", turnEnd) + std::string("（").size();
-    return WinningKeys{typed.substr(0, g_keysBeforePrompt),
-                       std::stoi(g_seen.substr(turnStart, turnEnd - turnStart))};
+    // The fewest keys that reach the prompt: the game waits there for the next one.
+    size_t low = 1;
+    size_t high = typed.size();
+    while (low < high) {
+        const size_t middle = (low + high) / 2;
+        if (reaches(middle)) {
+            high = middle;
+        } else {
+            low = middle + 1;
+        }
+    }
+    reaches(high);
+    if (typed[high - 1] != '\n') {
+        return std::nullopt;
+    }
+    // The turn of the human's win is the last one announced before it.
+    const size_t turnEnd = shown.rfind("ターン目）", shown.find(win));
+    const size_t turnStart = shown.rfind("（", turnEnd) + std::string("（").size();
+    return WinningKeys{typed.substr(0, high),
+                       std::stoi(shown.substr(turnStart, turnEnd - turnStart))};
 }
 
 struct HeldGame {

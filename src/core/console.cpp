@@ -4,6 +4,7 @@
 #include <windows.h>
 #else
 #include <poll.h>
+#include <signal.h>
 #include <strings.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -48,11 +50,21 @@ constexpr size_t INPUT_PIECE = 4096;
 // each ambiguous-width character.
 enum Look { LOOK_CP932, LOOK_UTF8, LOOK_UTF8_PADDED, LOOK_COUNT };
 
-// Text written and not shown yet. It keeps its room when emptied.
+// Text written and not shown yet. It keeps its room when emptied. A memory terminal keeps
+// what it has shown too, up to `shown`, until the test takes it.
 struct OutputBuffer {
     std::unique_ptr<char[]> bytes;
     size_t size = 0;
     size_t capacity = 0;
+    size_t shown = 0;
+};
+
+// Takes the terminal's cursor position reports (ESC [ row ; column R) out of the bytes it
+// sends: once asked where its cursor stands, a terminal answers when it can, and on a slow
+// link that may be long after the game stopped waiting, among the keys typed.
+struct ReportFilter {
+    std::string held;        // the start of what may be a report
+    std::string lastReport;  // the last whole report taken out
 };
 
 struct Console {
@@ -61,7 +73,9 @@ struct Console {
     std::string typed;  // the memory terminal's keyboard
     size_t typedRead = 0;
     bool sourceEnded = false;
-    std::string heldRaw;  // raw bytes kept back for the next piece (a split character or CR)
+    std::string heldRaw;         // raw bytes kept back for the next piece (a split character or CR)
+    bool filterReports = false;  // the terminal was asked where its cursor stands
+    ReportFilter reports;
     std::string pending;  // code page 932 bytes of the last piece, read through g_typedInput
     const char* pendingEnd = nullptr;
     OutputBuffer output;  // terminal bytes not flushed yet
@@ -167,6 +181,52 @@ int readPageByte() {
 
 #endif
 
+// Whether `text`, which starts with ESC, is a cursor position report or the start of one;
+// `whole` tells which. Rows and columns have at most five digits.
+bool isReportSoFar(std::string_view text, bool& whole) {
+    whole = false;
+    if (text.size() > 1 && text[1] != '[') {
+        return false;
+    }
+    int field = 0;
+    size_t digits = 0;
+    for (size_t at = 2; at < text.size(); ++at) {
+        const char byte = text[at];
+        if (byte >= '0' && byte <= '9' && digits < 5) {
+            ++digits;
+        } else if (byte == ';' && field == 0 && digits > 0) {
+            field = 1;
+            digits = 0;
+        } else if (byte == 'R' && field == 1 && digits > 0 && at + 1 == text.size()) {
+            whole = true;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Passes one byte from the terminal on to `typed`, unless it belongs to a cursor position
+// report.
+void filterReport(ReportFilter& filter, char byte, std::string& typed) {
+    if (filter.held.empty() && byte != '\x1B') {
+        typed.push_back(byte);
+        return;
+    }
+    filter.held.push_back(byte);
+    bool whole = false;
+    if (isReportSoFar(filter.held, whole)) {
+        if (whole) {
+            filter.lastReport = std::exchange(filter.held, {});
+        }
+        return;
+    }
+    // Not a report after all: what was held was typed, and the last byte may start a report.
+    filter.held.pop_back();
+    typed += std::exchange(filter.held, {});
+    filterReport(filter, byte, typed);
+}
+
 // Moves what the user typed to `raw`, up to the end of the line or until `raw` holds a whole
 // piece. Returns whether the line ended; sets `sourceEnded` when the input has no more bytes.
 bool pullTyped(std::string& raw) {
@@ -189,9 +249,14 @@ bool pullTyped(std::string& raw) {
 #endif
         if (byte == EOF) {
             g_console.sourceEnded = true;
+            raw += std::exchange(g_console.reports.held, {});
             return false;
         }
-        raw.push_back(static_cast<char>(byte));
+        if (g_console.filterReports) {
+            filterReport(g_console.reports, static_cast<char>(byte), raw);
+        } else {
+            raw.push_back(static_cast<char>(byte));
+        }
         if (byte == '\n') {
             return true;
         }
@@ -222,12 +287,22 @@ size_t safeCut(const std::string& raw) {
 }
 
 void (*g_readObserver)() = nullptr;
+void (*g_waitObserver)(Wait wait, bool outputWaiting) = nullptr;
 
 // Reads the next line (or piece of a long line) typed, as code page 932, into `pending`.
 void readTypedPiece() {
     flushOutput();
     std::string raw = std::exchange(g_console.heldRaw, {});
-    const bool lineEnded = !g_console.sourceEnded && pullTyped(raw);
+    // Keys typed while the terminal was asked may hold whole lines already.
+    const size_t heldLineEnd = raw.find('\n');
+    bool lineEnded = heldLineEnd != std::string::npos;
+    if (lineEnded) {
+        g_console.heldRaw = raw.substr(heldLineEnd + 1);
+        raw.resize(heldLineEnd + 1);
+    } else {
+        waiting(Wait::KEYS);
+        lineEnded = !g_console.sourceEnded && pullTyped(raw);
+    }
     if (raw.empty()) {
         throw InputEnded{};
     }
@@ -254,7 +329,12 @@ void readTypedPiece() {
 }
 
 void resetConsole(TerminalEncoding encoding, bool inMemory, bool padAmbiguous) {
+    // The output buffer keeps its room for the next terminal; what it held is dropped.
+    OutputBuffer output = std::move(g_console.output);
+    output.size = 0;
+    output.shown = 0;
     g_console = Console{};
+    g_console.output = std::move(output);
     g_typedInput.next = nullptr;
     g_typedInput.end = nullptr;
     g_console.encoding = encoding;
@@ -317,58 +397,98 @@ void attachTerminal(TerminalEncoding encoding, bool askWidth) {
 
 #else
 
-bool terminalDrawsAmbiguousNarrow(int inputFd, int outputFd, int timeoutMs,
-                                  std::string& typedAhead) {
-    termios saved{};
-    if (tcgetattr(inputFd, &saved) != 0) {
-        return false;
+namespace {
+
+// The terminal's modes while it is asked, for a signal to put back before it ends the program.
+termios g_modesBeforeQuestion;
+volatile sig_atomic_t g_questionedTerminal = -1;
+
+constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void restoreModesAndEnd(int signal) {
+    tcsetattr(g_questionedTerminal, TCSANOW, &g_modesBeforeQuestion);
+    // The handler was for this once: the signal now does what it would have done.
+    raise(signal);
+}
+
+// Asks the terminal where its cursor stands after drawing one ambiguous character. Returns
+// the report, if it came in time; keys typed meanwhile go to `typed`, and the start of a
+// report still coming stays in `filter`.
+std::string askCursorColumn(int inputFd, int outputFd, int timeoutMs, ReportFilter& filter,
+                            std::string& typed) {
+    if (tcgetattr(inputFd, &g_modesBeforeQuestion) != 0) {
+        return {};
     }
-    termios quiet = saved;
+    g_questionedTerminal = inputFd;
+    struct sigaction restoring {};
+    restoring.sa_handler = restoreModesAndEnd;
+    restoring.sa_flags = SA_RESETHAND;
+    sigemptyset(&restoring.sa_mask);
+    struct sigaction previous[std::size(ENDING_SIGNALS)];
+    for (size_t i = 0; i < std::size(ENDING_SIGNALS); ++i) {
+        sigaction(ENDING_SIGNALS[i], &restoring, &previous[i]);
+    }
+    termios quiet = g_modesBeforeQuestion;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     quiet.c_cc[VMIN] = 0;
     quiet.c_cc[VTIME] = 0;
-    if (tcsetattr(inputFd, TCSANOW, &quiet) != 0) {
-        return false;
-    }
+    bool asked = tcsetattr(inputFd, TCSANOW, &quiet) == 0;
     // Draw "□" at the start of the line, then ask for the cursor position.
     const std::string_view question = "\r\xE2\x96\xA1\x1B[6n";
-    bool asked =
-        write(outputFd, question.data(), question.size()) == static_cast<ssize_t>(question.size());
-    // The reply starts with ESC; what comes before it was typed by the user.
-    std::string reply;
-    while (asked && reply.size() < 32 && !reply.ends_with('R')) {
+    asked = asked && write(outputFd, question.data(), question.size()) ==
+                         static_cast<ssize_t>(question.size());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (size_t read = 0; asked && filter.lastReport.empty() && read < INPUT_PIECE; ++read) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         pollfd ready{inputFd, POLLIN, 0};
-        if (poll(&ready, 1, timeoutMs) <= 0) {
-            break;
-        }
         char byte = 0;
-        if (read(inputFd, &byte, 1) != 1) {
+        if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0 ||
+            ::read(inputFd, &byte, 1) != 1) {
             break;
         }
-        if (reply.empty() && byte != '\x1B') {
-            typedAhead.push_back(byte);
-        } else {
-            reply.push_back(byte);
-        }
+        filterReport(filter, byte, typed);
     }
-    // Rub the character out again.
-    const std::string_view erase = "\r\x1B[K";
-    asked = write(outputFd, erase.data(), erase.size()) == static_cast<ssize_t>(erase.size());
-    tcsetattr(inputFd, TCSANOW, &saved);
-    // The reply is ESC [ row ; column R; the column after a one-column character is 2.
-    const size_t semicolon = reply.rfind(';');
-    return asked && semicolon != std::string::npos && reply.ends_with('R') &&
-           reply.compare(semicolon, std::string::npos, ";2R") == 0;
+    if (asked) {
+        // Rub the character out again.
+        const std::string_view erase = "\r\x1B[K";
+        asked = write(outputFd, erase.data(), erase.size()) == static_cast<ssize_t>(erase.size());
+    }
+    tcsetattr(inputFd, TCSANOW, &g_modesBeforeQuestion);
+    for (size_t i = 0; i < std::size(ENDING_SIGNALS); ++i) {
+        sigaction(ENDING_SIGNALS[i], &previous[i], nullptr);
+    }
+    g_questionedTerminal = -1;
+    return asked ? filter.lastReport : std::string();
+}
+
+// A terminal that cannot answer is not asked: its user would see the question as garbage.
+bool terminalCanAnswer() {
+    const char* type = std::getenv("TERM");
+    return type != nullptr && *type != '\0' && std::strcmp(type, "dumb") != 0;
+}
+
+}  // namespace
+
+bool terminalDrawsAmbiguousNarrow(int inputFd, int outputFd, int timeoutMs,
+                                  std::string& typedAhead) {
+    ReportFilter filter;
+    // The report is ESC [ row ; column R; the column after a one-column character is 2.
+    return askCursorColumn(inputFd, outputFd, timeoutMs, filter, typedAhead).ends_with(";2R");
 }
 
 void attachTerminal(TerminalEncoding encoding, bool askWidth) {
     askWidth = askWidth && encoding == TerminalEncoding::Utf8 && isatty(STDIN_FILENO) &&
-               isatty(STDOUT_FILENO);
+               isatty(STDOUT_FILENO) && terminalCanAnswer();
+    ReportFilter filter;
     std::string typedAhead;
-    resetConsole(
-        encoding, false,
-        askWidth && terminalDrawsAmbiguousNarrow(STDIN_FILENO, STDOUT_FILENO, 500, typedAhead));
+    const std::string report =
+        askWidth ? askCursorColumn(STDIN_FILENO, STDOUT_FILENO, 500, filter, typedAhead) : "";
+    resetConsole(encoding, false, report.ends_with(";2R"));
     g_console.heldRaw = std::move(typedAhead);
+    // A report may still come, late, among the keys.
+    g_console.filterReports = askWidth;
+    g_console.reports = std::move(filter);
 }
 
 #endif
@@ -381,11 +501,16 @@ void attachMemoryTerminal(std::string typed, TerminalEncoding encoding, bool pad
 std::string takeTerminalOutput() {
     std::string taken(g_console.output.bytes.get(), g_console.output.size);
     g_console.output.size = 0;
+    g_console.output.shown = 0;
     return taken;
 }
 
 void flushOutput() {
-    if (g_console.inMemory || g_console.output.size == 0) {
+    if (g_console.inMemory) {
+        g_console.output.shown = g_console.output.size;
+        return;
+    }
+    if (g_console.output.size == 0) {
         return;
     }
 #ifdef __EMSCRIPTEN__
@@ -426,8 +551,11 @@ struct FormatDirective {
 
 // A format in code page 932, cut at its directives: literal 0, directive 0, literal 1, ...,
 // the last literal. Each literal is kept as every look of the terminal shows it.
-struct PreparedFormat {
-    std::string cp932;
+struct alignas(64) PreparedFormat {
+    // Without directives, the whole text as each look shows it: most formats are said so, and
+    // this line is then all that saying one reads of it.
+    bool plain = false;
+    std::string_view plainText[LOOK_COUNT];
     size_t literalBytes[LOOK_COUNT] = {};
     bool takesText = false;  // whether a directive is %s
     std::vector<FormatDirective> directives;
@@ -436,8 +564,7 @@ struct PreparedFormat {
 
 PreparedFormat prepareFormat(const char* format) {
     PreparedFormat prepared;
-    prepared.cp932 = toCp932(format);
-    const std::string& text = prepared.cp932;
+    const std::string text = toCp932(format);
     std::string literal;
     const auto endLiteral = [&] {
         for (int look = 0; look < LOOK_COUNT; ++look) {
@@ -513,9 +640,14 @@ FormatSlot& formatSlot(const char* format) {
         }
     }
     static std::deque<PreparedFormat> prepared;
-    prepared.push_back(prepareFormat(format));
+    PreparedFormat& made = prepared.emplace_back(prepareFormat(format));
+    made.plain = made.directives.empty();
+    for (int look = 0; look < LOOK_COUNT; ++look) {
+        made.plainText[look] = made.literals[look].front();
+    }
     ++g_formatCount;
-    return *(formatSlot(format) = FormatSlot{format, &prepared.back()}).prepared;
+    formatSlot(format) = FormatSlot{format, &made};
+    return made;
 }
 
 const PreparedFormat& preparedFormat(const char* format) {
@@ -607,9 +739,9 @@ char* fillFormat(char* at, const PreparedFormat& prepared, const FormatValue* va
 void sayValues(const char* format, const FormatValue* values) {
     const PreparedFormat& prepared = preparedFormat(format);
     const Look look = g_console.look;
-    if (prepared.directives.empty()) {
-        const std::string& literal = prepared.literals[look][0];
-        outputWritten(copyBytes(outputRoom(literal.size()), literal.data(), literal.size()));
+    if (prepared.plain) {
+        const std::string_view text = prepared.plainText[look];
+        outputWritten(copyBytes(outputRoom(text.size()), text.data(), text.size()));
         return;
     }
     bool loneLead = false;
@@ -647,6 +779,41 @@ unsigned char readByteSlowly() {
     const auto byte = static_cast<unsigned char>(*g_typedInput.next++);
     g_typedInput.end = g_readObserver != nullptr ? g_typedInput.next : g_console.pendingEnd;
     return byte;
+}
+
+void readLine(char* line, size_t size) {
+    if (g_readObserver != nullptr) {
+        g_readObserver();
+    }
+    size_t length = 0;
+    for (;;) {
+        while (g_typedInput.next == g_console.pendingEnd) {
+            readTypedPiece();
+        }
+        const char* start = g_typedInput.next;
+        const size_t left = static_cast<size_t>(g_console.pendingEnd - start);
+        const auto* lineFeed = static_cast<const char*>(std::memchr(start, '\n', left));
+        const size_t taken = lineFeed != nullptr ? static_cast<size_t>(lineFeed - start) : left;
+        const size_t kept = std::min(taken, size - 1 - length);
+        std::memcpy(line + length, start, kept);
+        length += kept;
+        g_typedInput.next = start + taken + (lineFeed != nullptr ? 1 : 0);
+        if (lineFeed != nullptr) {
+            break;
+        }
+    }
+    line[length] = '\0';
+    g_typedInput.end = g_readObserver != nullptr ? g_typedInput.next : g_console.pendingEnd;
+}
+
+void waiting(Wait wait) {
+    if (g_waitObserver != nullptr) {
+        g_waitObserver(wait, g_console.output.size > g_console.output.shown);
+    }
+}
+
+void setWaitObserver(void (*observer)(Wait wait, bool outputWaiting)) {
+    g_waitObserver = observer;
 }
 
 void setReadObserver(void (*observer)()) {

@@ -200,8 +200,24 @@ inline unsigned char readByte() {
     return readByteSlowly();
 }
 
-// For tests: `observer` is called at the start of every readByte(), so a test can look at the
-// game's state whenever it waits for input. nullptr calls nothing.
+// Reads the bytes typed up to the next line feed, which is consumed and not kept: the first
+// `size` - 1 of them go to `line`, NUL-terminated, the rest are dropped. Throws InputEnded when
+// the input ends before the line does.
+void readLine(char* line, size_t size);
+
+// For tests: `observer` is called at the start of every readByte() and readLine(), so a test
+// can look at the game's state whenever it waits for input. nullptr calls nothing.
 void setReadObserver(void (*observer)());
+
+// The moments the game waits: for keys it has not been given yet, or in a pause.
+enum class Wait { KEYS, PAUSE };
+
+// Says that the game waits now: the console does before it reads the next line typed, and
+// delayPause() before it counts.
+void waiting(Wait wait);
+
+// For tests: `observer` hears of every wait, and whether text written before it was still
+// waiting to be shown then. nullptr calls nothing.
+void setWaitObserver(void (*observer)(Wait wait, bool outputWaiting));
 
 }  // namespace numoteka

@@ -45,26 +45,12 @@ void resetHuman() {
     human.position = 0;
 }
 
-// Reads one line into the name field: the line feed is consumed, not stored, and bytes
-// beyond what the field holds are consumed and dropped.
-void readNameLine(char (&name)[sizeof PlayerRecord::name]) {
-    // Gathered in a buffer of its own, which no read can touch, and then copied.
-    char line[sizeof name];
-    size_t length = 0;
-    for (unsigned char byte = readByte(); byte != '\n'; byte = readByte()) {
-        if (length < sizeof line - 1) {
-            line[length++] = static_cast<char>(byte);
-        }
-    }
-    line[length] = '\0';
-    std::memcpy(name, line, length + 1);
-}
-
 void enterName() {
     char(&name)[sizeof PlayerRecord::name] = g_players[PLAYER_HUMAN].name;
     for (;;) {
         say("プレイヤーの名前を入力してください（半角10字以内）\n--->");
-        readNameLine(name);
+        // The line feed is consumed, not stored; bytes beyond what the field holds are dropped.
+        readLine(name, sizeof name);
         if (name[0] == '\0') {
             const std::string nameless = toCp932("名無し");
             std::memcpy(name, nameless.c_str(), nameless.size() + 1);

@@ -57,6 +57,7 @@ void sayIndent(int32_t position) {
 void delayPause() {
     // What was written shows before the pause, not with the next prompt.
     flushOutput();
+    waiting(Wait::PAUSE);
     // The pause is the counting itself, so the counter must not be optimised away.
     volatile int count = 1;
     while (static_cast<double>(count) < g_delayPauseLength) {
