@@ -155,17 +155,24 @@ const storedFile = (page, name) => page.evaluate((file) => new Promise((resolve)
 }), `/numoteka/${name}`).then((bytes) => Buffer.from(bytes));
 
 // Each load in a fresh context: the time from the start of the navigation until the title is
-// drawn, and what was loaded. The machine is shared, so the fastest of five loads must be under
-// a second. A seed out of range plays all the same, from the clock.
+// drawn, and what was loaded: the middle one of five must be under a second. A seed out of range
+// plays all the same, from the clock.
 async function startUp(browser, origin) {
   const times = [];
   let loaded;
   for (let run = 0; run < 5; ++run) {
     const context = await browser.newContext();
+    // Looks at every frame from the start whether the title is drawn.
+    await context.addInitScript(() => requestAnimationFrame(function look() {
+      if (document.querySelector('.xterm-rows')?.textContent.includes('戦え！ぬもてかゲーム')) {
+        window.titleDrawnAt = performance.now();
+      } else {
+        requestAnimationFrame(look);
+      }
+    }));
     const page = await context.newPage();
     await page.goto(`${origin}/?seed=1`);
-    times.push(await (await page.waitForFunction(() => document.querySelector('.xterm-rows')
-      ?.textContent.includes('戦え！ぬもてかゲーム') && performance.now(), null, { polling: 'raf' })).jsonValue());
+    times.push(await (await page.waitForFunction(() => window.titleDrawnAt)).jsonValue());
     loaded = await page.evaluate(() => [...performance.getEntriesByType('navigation'),
       ...performance.getEntriesByType('resource')].map((entry) => [entry.name, entry.decodedBodySize]));
     await context.close();
@@ -174,7 +181,7 @@ async function startUp(browser, origin) {
   times.sort((a, b) => a - b);
   console.log(`page: ${bytes} bytes (${loaded.map(([url, size]) => `${url.slice(origin.length + 1)} ${size}`).join(', ')});` +
     ` title drawn after ${times.map(Math.round).join(', ')} ms (median ${Math.round(times[2])})`);
-  check(bytes <= 1500000 && times[0] < 1000, `the page takes ${bytes} bytes and ${Math.round(times[0])} ms`);
+  check(bytes <= 1500000 && times[2] < 1000, `the page takes ${bytes} bytes and ${Math.round(times[2])} ms`);
   check(loaded.every(([url]) => url.startsWith(origin + '/')), `loaded from elsewhere: ${loaded}`);
   const [opening] = await dialogue(1, [], null);
   const context = await browser.newContext();
