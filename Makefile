@@ -1,6 +1,6 @@
 # Thin wrapper: the commands the README names.
 .PHONY: play build test bench windows windows-smoke install package windows-package \
-	package-check quick fuzz fuzz-merge clean
+	package-check quick fuzz fuzz-merge coverage clean
 
 # Where `make install` puts the game (below DESTDIR, when that is set).
 PREFIX ?= /usr/local
@@ -67,6 +67,20 @@ fuzz:
 # What the last `make fuzz` found, merged into fuzz/corpus, minimised.
 fuzz-merge:
 	fuzz/run_fuzzers.sh --merge build/fuzz
+
+# Line and branch coverage of src/ by every test (the fuzz corpora replayed among them),
+# without sanitizers. The report shows even when a test fails; the failure still fails make.
+coverage:
+	cmake -S . -B build/coverage -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNUMOTEKA_COVERAGE=ON \
+		-DNUMOTEKA_TESTS=ON
+	cmake --build build/coverage
+	find build/coverage -name '*.gcda' -delete
+	ctest --test-dir build/coverage --output-on-failure; status=$$?; \
+	gcovr --root . --filter src/ --exclude-throw-branches --exclude-unreachable-branches \
+		--sort-percentage build/coverage && \
+	gcovr --root . --filter src/ --exclude-throw-branches --exclude-unreachable-branches \
+		--sort-percentage --branches build/coverage && \
+	exit $$status
 
 clean:
 	rm -rf build
