@@ -43,52 +43,26 @@ void checkRecords() {
     }
 }
 
-std::string crLfLines(const char* const (&lines)[30]) {
-    std::string text;
-    for (const char* line : lines) {
-        text += std::string(line) + "\r\n";
-    }
-    return text;
-}
-
 // A ranking as a save leaves it: normal holds two wins, easy a full table, hard none.
 void storeRanking(const fs::path& folder) {
-    const char* const counts[30] = {"9",    "15",   "5000", "5000", "5000", "5000", "5000", "5000",
-                                    "5000", "5000", "3",    "4",    "4",    "8",    "10",   "11",
-                                    "20",   "21",   "30",   "9999", "5000", "5000", "5000", "5000",
-                                    "5000", "5000", "5000", "5000", "5000", "5000"};
-    const char* const names[30] = {"\x82\xcd\x82\xc8\x82\xb1",
-                                   "Bob",
-                                   "",
-                                   "",
-                                   "",
-                                   "",
-                                   "",
-                                   "",
-                                   "",
-                                   "",
-                                   "a",
-                                   "b",
-                                   "c",
-                                   "d",
-                                   "e",
-                                   "f",
-                                   "g",
-                                   "h",
-                                   "i",
-                                   "\x83\x65\x83\x58\x83\x67",
-                                   "",
-                                   "",
-                                   "",
-                                   "",
-                                   "",
-                                   "",
-                                   "",
-                                   "",
-                                   "",
-                                   ""};
-    writeFile(folder / "dice_data.dat", crLfLines(counts));
-    writeFile(folder / "name_data.dat", crLfLines(names));
+    const std::string easyCounts[] = {"3", "4", "4", "8", "10", "11", "20", "21", "30", "9999"};
+    const std::string easyNames[] = {"a", "b", "c", "d", "e", "f", "g", "h", "i", "テスト"};
+    std::string counts = "9\r\n15\r\n";
+    std::string names = toCp932("はなこ") + "\r\nBob\r\n";
+    for (int place = 0; place < 8; ++place) {
+        counts += "5000\r\n";
+        names += "\r\n";
+    }
+    for (int place = 0; place < 10; ++place) {
+        counts += easyCounts[place] + "\r\n";
+        names += toCp932(easyNames[place]) + "\r\n";
+    }
+    for (int place = 0; place < 10; ++place) {
+        counts += "5000\r\n";
+        names += "\r\n";
+    }
+    writeFile(folder / "dice_data.dat", counts);
+    writeFile(folder / "name_data.dat", names);
 }
 
 size_t countOf(const std::string& text, const std::string& part) {
