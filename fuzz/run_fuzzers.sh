@@ -13,10 +13,16 @@ targets=(ranking_fuzz input_fuzz session_fuzz)
 # piece; whole sessions of some thousand keys.
 declare -A max_len=([ranking_fuzz]=2048 [input_fuzz]=20000 [session_fuzz]=4096)
 
+# The targets' ranking folders, in memory where the machine has /dev/shm.
+scratch=$(mktemp -d /dev/shm/numoteka_fuzz.XXXXXX 2>/dev/null || mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+export NUMOTEKA_FUZZ_SCRATCH=$scratch
+
 if [ "${1:-}" = --merge ]; then
     build=$2
     for target in "${targets[@]}"; do
         merged=$(mktemp -d)
+        mkdir -p "$build/crashes/$target"
         # Inputs that crash are left out (libFuzzer writes them under the artifact prefix).
         "$build/fuzz/$target" -merge=1 -dict="$root/fuzz/game.dict" \
             -max_len="${max_len[$target]}" -artifact_prefix="$build/crashes/$target/" \
@@ -32,11 +38,6 @@ fi
 
 build=$1
 seconds=$2
-# The targets' ranking folders, in memory where the machine has /dev/shm.
-scratch=$(mktemp -d /dev/shm/numoteka_fuzz.XXXXXX 2>/dev/null || mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-export NUMOTEKA_FUZZ_SCRATCH=$scratch
-
 summary=()
 failed=0
 for target in "${targets[@]}"; do
