@@ -65,6 +65,9 @@ std::string folderState(const fs::path& folder) {
     std::vector<std::string> entries;
     for (const auto& item : fs::directory_iterator(folder)) {
         const std::string name = item.path().filename().string();
+        if (name == STORE_LOCK) {
+            continue;
+        }
         entries.push_back(item.is_directory() ? name + " (folder)"
                                               : name + ": " + fileBytes(item.path()));
     }

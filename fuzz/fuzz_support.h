@@ -21,8 +21,11 @@ const std::filesystem::path& scratchFolder();
 std::string fileBytes(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, std::string_view bytes);
 
-// Everything a folder holds, as one text: each entry's name and kind and a file's bytes.
-// Empty for an empty folder and for none.
+// The lock file a ranking store may keep in its folder for good; no ranking file.
+inline constexpr const char* STORE_LOCK = "ranking.lock";
+
+// Everything a folder holds but the store's lock, as one text: each entry's name and kind and
+// a file's bytes. Empty for an empty folder and for none.
 std::string folderState(const std::filesystem::path& folder);
 
 // The fields of an input in turn; past its end every field reads as zero or empty.
