@@ -1,9 +1,12 @@
 # Thin wrapper: the commands the README names.
-.PHONY: play build test bench bench-build bench-compare windows windows-smoke install package windows-package \
-	package-check quick web web-test clean
+.PHONY: play build test bench bench-build bench-compare windows windows-smoke install package \
+	windows-package package-check quick fuzz fuzz-merge coverage web web-test clean
 
 # Where `make install` puts the game (below DESTDIR, when that is set).
 PREFIX ?= /usr/local
+
+# How long `make fuzz` runs each fuzz target.
+FUZZ_SECONDS ?= 60
 
 build:
 	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF \
@@ -65,6 +68,32 @@ windows-package: windows
 # Each package unpacked into a scratch folder and played from there.
 package-check: package windows-package quick
 	python3 tests/package_check.py build/release build/windows build/test/numoteka_quick
+
+# The fuzz targets with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer (clang), each
+# run for FUZZ_SECONDS; a crash fails, and its input stays in build/fuzz/crashes/<target>/.
+fuzz:
+	cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_CXX_COMPILER=clang++ -DNUMOTEKA_FUZZ=ON -DNUMOTEKA_TESTS=OFF
+	cmake --build build/fuzz
+	fuzz/run_fuzzers.sh build/fuzz $(FUZZ_SECONDS)
+
+# What the last `make fuzz` found, merged into fuzz/corpus, minimised.
+fuzz-merge:
+	fuzz/run_fuzzers.sh --merge build/fuzz
+
+# Line and branch coverage of src/ by every test (the fuzz corpora replayed among them),
+# without sanitizers. The report shows even when a test fails; the failure still fails make.
+coverage:
+	cmake -S . -B build/coverage -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNUMOTEKA_COVERAGE=ON \
+		-DNUMOTEKA_TESTS=ON
+	cmake --build build/coverage
+	find build/coverage -name '*.gcda' -delete
+	ctest --test-dir build/coverage --output-on-failure; status=$$?; \
+	gcovr --root . --filter src/ --exclude-throw-branches --exclude-unreachable-branches \
+		--sort-percentage build/coverage && \
+	gcovr --root . --filter src/ --exclude-throw-branches --exclude-unreachable-branches \
+		--sort-percentage --branches build/coverage && \
+	exit $$status
 
 # The game in a web page, in build/web: WebAssembly built with Emscripten's CMake toolchain,
 # and xterm.js at the version web/package-lock.json pins. Debian's Emscripten finds the

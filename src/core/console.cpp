@@ -546,7 +546,7 @@ struct FormatDirective {
     char kind = '\0';  // 's', 'd' or 'f'
     bool leftAligned = false;
     size_t width = 0;
-    std::string spec;  // the directive as written, for %f
+    std::string asWritten;  // the directive as written, for %f
 };
 
 // A format in code page 932, cut at its directives: literal 0, directive 0, literal 1, ...,
@@ -598,7 +598,7 @@ PreparedFormat prepareFormat(const char* format) {
             ++at;
         }
         directive.kind = text[at];
-        directive.spec = text.substr(start, at + 1 - start);
+        directive.asWritten = text.substr(start, at + 1 - start);
         prepared.takesText = prepared.takesText || directive.kind == 's';
         prepared.directives.push_back(std::move(directive));
         endLiteral();
@@ -667,7 +667,8 @@ std::string_view formatValue(const FormatDirective& directive, const FormatValue
         return std::string_view(scratch, static_cast<size_t>(end - scratch));
     }
     // Rounding a double is left to the C library, as printf would round it.
-    const int length = std::snprintf(scratch, sizeof scratch, directive.spec.c_str(), value.real);
+    const int length =
+        std::snprintf(scratch, sizeof scratch, directive.asWritten.c_str(), value.real);
     return std::string_view(scratch, length > 0 ? std::min<size_t>(length, sizeof scratch - 1) : 0);
 }
 

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "core/console.h"
+#include "core/cp932.h"
 #include "core/primitives.h"
 #include "records/ranking_store.h"
 
@@ -95,19 +96,14 @@ Store readLines(const std::string& path, FileLines& lines) {
     return readWell ? Store::READ : Store::UNREADABLE;
 }
 
-bool isLeadByte(unsigned char byte) {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
-// At most 12 bytes of a name, never half of a double-byte character.
+// At most 12 bytes of a name, never half of a double-byte character: neither where 12 bytes
+// would cut one, nor a lead byte at the end whose trail byte never came.
 void takeName(std::string_view text, char (&name)[sizeof RankingEntry::name]) {
     text = text.substr(0, text.find('\0'));
     size_t length = 0;
     while (length < text.size()) {
-        const bool pair =
-            isLeadByte(static_cast<unsigned char>(text[length])) && length + 1 < text.size();
-        const size_t width = pair ? 2 : 1;
-        if (length + width > NAME_LIMIT) {
+        const size_t width = isCp932Lead(static_cast<unsigned char>(text[length])) ? 2 : 1;
+        if (length + width > NAME_LIMIT || length + width > text.size()) {
             break;
         }
         length += width;
