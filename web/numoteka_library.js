@@ -87,10 +87,9 @@ mergeInto(LibraryManager.library, {
     const held = numotekaLocks.held[lock];
     delete numotekaLocks.held[lock];
     return Asyncify.handleAsync(async () => {
-      if (held.exclusive) {
-        await numotekaSync(false);
-      }
+      const kept = !held.exclusive || (await numotekaSync(false));
       held.release();
+      return kept ? 1 : 0;
     });
   },
 });

@@ -281,7 +281,7 @@ void saveRecord(Difficulty difficulty, int32_t turnCount) {
         std::filesystem::create_directories(g_folder, ignored);
     }
     // From reading the files to the last rename, no other save comes between.
-    const StoreLock alone(g_folder, true);
+    StoreLock alone(g_folder, true);
     if (!alone.held()) {
         say("セーブ失敗\n");
         return;
@@ -307,7 +307,7 @@ void saveRecord(Difficulty difficulty, int32_t turnCount) {
             names += std::string(entry.name) + "\r\n";
         }
     }
-    if (!replacePair(g_folder, counts, names)) {
+    if (!replacePair(g_folder, counts, names) || !alone.release()) {
         say("セーブ失敗\n");
         return;
     }

@@ -33,7 +33,8 @@ extern "C" {
 // browser's storage holds them. Returns the lock's number, or 0 when it did not come.
 int numoteka_storage_lock(const char* name, int exclusive, int waitMilliseconds);
 // Writes what changed to the browser's storage if the lock is exclusive, then lets go of it.
-void numoteka_storage_unlock(int lock);
+// Returns 0 when the storage could not be written.
+int numoteka_storage_unlock(int lock);
 }
 #endif
 
@@ -266,11 +267,14 @@ StoreLock::StoreLock(const std::string& folder, bool exclusive) {
     }
 }
 
-StoreLock::~StoreLock() {
+bool StoreLock::release() {
     // Closing the file lets go of the lock.
     if (file_ != nullptr) {
         CloseHandle(static_cast<HANDLE>(file_));
+        file_ = nullptr;
     }
+    held_ = false;
+    return true;
 }
 
 #elif defined(__EMSCRIPTEN__)
@@ -285,10 +289,11 @@ StoreLock::StoreLock(const std::string& folder, bool exclusive) {
     held_ = file_ > 0;
 }
 
-StoreLock::~StoreLock() {
-    if (file_ > 0) {
-        numoteka_storage_unlock(file_);
-    }
+bool StoreLock::release() {
+    const bool kept = file_ <= 0 || numoteka_storage_unlock(file_) != 0;
+    file_ = 0;
+    held_ = false;
+    return kept;
 }
 
 #else
@@ -332,14 +337,21 @@ StoreLock::StoreLock(const std::string& folder, bool exclusive) {
     }
 }
 
-StoreLock::~StoreLock() {
+bool StoreLock::release() {
     // Closing the file lets go of the lock.
     if (file_ >= 0) {
         close(file_);
+        file_ = -1;
     }
+    held_ = false;
+    return true;
 }
 
 #endif
+
+StoreLock::~StoreLock() {
+    release();
+}
 
 bool hasUnfinishedSave(const std::string& folder) {
     for (const auto& [id, left] : findLeftovers(folder)) {

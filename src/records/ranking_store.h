@@ -30,6 +30,10 @@ public:
         return held_;
     }
 
+    // Lets go of the lock now. Returns whether what was done under it is kept: in a web page,
+    // a save's files are written to the browser's storage first, and that may fail.
+    bool release();
+
 private:
     bool held_ = false;
 #ifdef _WIN32
