@@ -126,6 +126,16 @@ TEST_F(OnATerminal, AnAnswerThatComesLateNeverBecomesKeys) {
     EXPECT_EQ(shown_.find("1～3を入力してください"), std::string::npos) << shown_;
 }
 
+TEST_F(OnATerminal, EscapeSequencesThatAreNoReportReachTheGame) {
+    // F1 (ESC O P) and shift-F4 (ESC [ 1 ; 2 S), typed as a name after the reply.
+    start("xterm");
+    ASSERT_TRUE(waitFor(QUESTION));
+    typeKeys("\x1B[24;1R");
+    ASSERT_TRUE(waitFor(MENU_END));
+    typeKeys("1\r\x1BOP\x1B[1;2S\r1\r\r");
+    EXPECT_TRUE(waitFor("\x1BOP\x1B[1;2Sさんの番です")) << shown_;
+}
+
 TEST_F(OnATerminal, KeysTypedWhileTheTerminalIsAskedAreReadAtOnce) {
     start("xterm");
     ASSERT_TRUE(waitFor(QUESTION));
