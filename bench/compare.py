@@ -31,7 +31,7 @@ def run(program, pattern):
 
 def main():
     old, new = sys.argv[1], sys.argv[2]
-    rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 5
+    rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 7
     pattern = sys.argv[4] if len(sys.argv) > 4 else "FullGame|Cp932|Say|Save"
     times = {}
     for _ in range(rounds):

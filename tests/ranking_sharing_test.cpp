@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -305,23 +306,32 @@ TEST_F(SharedFolder, ADisplayNeverPairsNamesAndCountsOfDifferentSaves) {
     waitpid(saver, nullptr, 0);
 }
 
-TEST_F(SharedFolder, LinksPlantedWhereSavesWriteAreNeverFollowed) {
+TEST_F(SharedFolder, WhatOthersPlantInTheFolderIsNeverWrittenThroughNorWaitedOn) {
     const fs::path outside =
         scratch_.path().parent_path() / (scratch_.path().filename().string() + "_outside");
     std::ofstream(outside) << "someone else's file\n";
-    for (const char* planted :
-         {"dice_data.dat.new", "name_data.dat.new", "dice_data.dat.old", "ranking.lock"}) {
+    // Links at the lock's file and at both ranking files: the save replaces them.
+    for (const char* planted : {"ranking.lock", "dice_data.dat", "name_data.dat"}) {
         fs::remove(scratch_.path() / planted);
         fs::create_symlink(outside, scratch_.path() / planted);
     }
     saveWin(12);
     EXPECT_EQ(screen(), "セーブしました！\n");
     EXPECT_EQ(readFile(outside), "someone else's file\n");
-    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(scratch_.path() / "dice_data.dat")));
-    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(scratch_.path() / "name_data.dat")));
-    EXPECT_EQ(shownWins(),
-              (std::set<Entry>{{"c12", 12}, {"c901", 901}, {"c902", 902}, {"c903", 903}}));
+    for (const char* file : {"ranking.lock", "dice_data.dat", "name_data.dat"}) {
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(scratch_.path() / file))) << file;
+    }
+    EXPECT_EQ(shownWins(), (std::set<Entry>{{"c12", 12}}));
     fs::remove(outside);
+    // A pipe, which would block a reader forever: unreadable, so neither shown nor replaced.
+    fs::remove(scratch_.path() / "dice_data.dat");
+    ASSERT_EQ(mkfifo((scratch_.path() / "dice_data.dat").c_str(), 0666), 0);
+    saveWin(5);
+    EXPECT_EQ(screen(), "セーブ失敗\n");
+    type("1\n");
+    showRanking();
+    EXPECT_EQ(screen(), "記録がないです\n");
+    EXPECT_TRUE(fs::is_fifo(scratch_.path() / "dice_data.dat"));
 }
 
 TEST_F(SharedFolder, WithoutTheLockASaveChangesNothingAndTheDisplayShowsNothing) {
@@ -346,12 +356,14 @@ TEST_F(SharedFolder, ASaveKilledAnywhereLeavesAWholePairAndTheNextSaveWorks) {
     const std::set<Entry> before = {{"c901", 901}, {"c902", 902}, {"c903", 903}};
     std::set<Entry> after = before;
     after.emplace("c100", 100);
-    // At every file operation of one save in turn; then at random moments of many saves.
-    for (int step = 1; step <= 20; ++step) {
-        SCOPED_TRACE("killed at step " + std::to_string(step));
+    // At every file operation of one save in turn, also of one whose names cannot go into
+    // place, so that it is undone; then at random moments of many saves.
+    for (int step = 1; step <= 40; ++step) {
+        SCOPED_TRACE("killed at step " + std::to_string(step % 20));
         const pid_t pid = fork();
         if (pid == 0) {
-            g_rankingFaults.endAtStep = step;
+            g_rankingFaults.endAtStep = step % 20;
+            g_rankingFaults.failRename = step > 20 ? 2 : 0;
             saveWin(100);
             _exit(0);
         }

@@ -377,13 +377,22 @@ TerminalEncoding encodingFromLocale() {
 
 #ifdef _WIN32
 
+// Ctrl-C and closing the window end the program without exit(): the code pages go back first.
+BOOL WINAPI restoreOnConsoleEvent(DWORD /*event*/) {
+    restoreConsoleCodePages();
+    return FALSE;  // and the program ends as it would have
+}
+
 void attachTerminal(TerminalEncoding encoding, bool /*askWidth*/) {
     // The game speaks code page 932; the console is set to it while the game runs.
-    g_savedInputCodePage = GetConsoleCP();
-    g_savedOutputCodePage = GetConsoleOutputCP();
+    if (g_savedInputCodePage == 0) {
+        g_savedInputCodePage = GetConsoleCP();
+        g_savedOutputCodePage = GetConsoleOutputCP();
+        std::atexit(restoreConsoleCodePages);
+        SetConsoleCtrlHandler(restoreOnConsoleEvent, TRUE);
+    }
     SetConsoleCP(CODE_PAGE_932);
     SetConsoleOutputCP(CODE_PAGE_932);
-    std::atexit(restoreConsoleCodePages);
     resetConsole(encoding, false, false);
 }
 
@@ -424,9 +433,13 @@ std::string askCursorColumn(int inputFd, int outputFd, int timeoutMs, ReportFilt
     restoring.sa_handler = restoreModesAndEnd;
     restoring.sa_flags = SA_RESETHAND;
     sigemptyset(&restoring.sa_mask);
+    // A signal the program ignores (SIGHUP under nohup, say) stays ignored.
     struct sigaction previous[std::size(ENDING_SIGNALS)];
     for (size_t i = 0; i < std::size(ENDING_SIGNALS); ++i) {
-        sigaction(ENDING_SIGNALS[i], &restoring, &previous[i]);
+        sigaction(ENDING_SIGNALS[i], nullptr, &previous[i]);
+        if (previous[i].sa_handler != SIG_IGN) {
+            sigaction(ENDING_SIGNALS[i], &restoring, nullptr);
+        }
     }
     termios quiet = g_modesBeforeQuestion;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
@@ -672,21 +685,6 @@ std::string_view formatValue(const FormatDirective& directive, const FormatValue
     return std::string_view(scratch, length > 0 ? std::min<size_t>(length, sizeof scratch - 1) : 0);
 }
 
-// Whether `cp932` ends in a lead byte without its trail byte, which would pair with what follows.
-bool endsInLoneLead(std::string_view cp932) {
-    size_t at = 0;
-    while (at < cp932.size()) {
-        if (!isCp932Lead(static_cast<unsigned char>(cp932[at]))) {
-            ++at;
-        } else if (at + 1 == cp932.size()) {
-            return true;
-        } else {
-            at += 2;
-        }
-    }
-    return false;
-}
-
 // Writes one directive filled with its value, padded to its width, as the terminal of `look`
 // shows it.
 char* writeValue(char* at, const FormatDirective& directive, const FormatValue& value, Look look) {
@@ -735,6 +733,11 @@ char* fillFormat(char* at, const PreparedFormat& prepared, const FormatValue* va
     return copyBytes(at, literals.back().data(), literals.back().size());
 }
 
+// Whether a text ends in a lead byte without its trail byte, which pairs with what follows.
+bool endsInHalfCharacter(std::string_view cp932) {
+    return wholeCharacters(cp932, cp932.size()) != cp932.size();
+}
+
 }  // namespace
 
 void sayValues(const char* format, const FormatValue* values) {
@@ -749,7 +752,7 @@ void sayValues(const char* format, const FormatValue* values) {
     for (size_t i = 0; look != LOOK_CP932 && prepared.takesText && i < prepared.directives.size();
          ++i) {
         loneLead =
-            loneLead || (prepared.directives[i].kind == 's' && endsInLoneLead(values[i].text));
+            loneLead || (prepared.directives[i].kind == 's' && endsInHalfCharacter(values[i].text));
     }
     if (loneLead) {
         // Half a character pairs with the byte after it, so the text is converted as a whole.

@@ -33,7 +33,7 @@ void attachTerminal(TerminalEncoding encoding, bool askWidth = true);
 // `padAmbiguous` acts as a terminal that draws ambiguous characters in one column.
 void attachMemoryTerminal(std::string typed, TerminalEncoding encoding, bool padAmbiguous = false);
 
-#ifndef _WIN32
+#if !defined(_WIN32) && !defined(__EMSCRIPTEN__)
 // Asks the terminal on these descriptors where its cursor stands after drawing one ambiguous
 // character: true when it took one column. No answer in time counts as two. The terminal's
 // modes are restored, and its reply never reaches the game's input; keys typed before the
@@ -80,6 +80,9 @@ public:
             }
             if (*at == '-') {
                 ++at;
+            }
+            if (*at == '0') {
+                formatError("no flag but \"-\": fields are filled with spaces");
             }
             if (readNumber(at) > FORMAT_WIDTH_LIMIT) {
                 formatError("the field is too wide");
@@ -137,6 +140,7 @@ private:
 template <typename T>
 auto formatKindOf() {
     using Value = std::decay_t<T>;
+    static_assert(!std::is_null_pointer_v<Value>, "a format's text is never null");
     if constexpr (std::is_convertible_v<Value, const char*>) {
         return static_cast<const char*>(nullptr);
     } else if constexpr (std::is_floating_point_v<Value>) {

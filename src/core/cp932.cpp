@@ -122,8 +122,8 @@ size_t asciiRun(std::string_view text, size_t at) {
     return end - at;
 }
 
-}  // namespace
-
+// Writes `utf8` as code page 932 from `out`, which has room for utf8.size() bytes (code page
+// 932 is never longer than the UTF-8 it came from), and returns the end.
 char* writeCp932(char* out, std::string_view utf8) {
     size_t at = 0;
     while (at < utf8.size()) {
@@ -154,6 +154,8 @@ char* writeCp932(char* out, std::string_view utf8) {
     }
     return out;
 }
+
+}  // namespace
 
 char* writeUtf8(char* out, std::string_view cp932, bool padAmbiguous) {
     size_t at = 0;

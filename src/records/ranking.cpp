@@ -68,15 +68,19 @@ void endLine(FileLines& lines, std::string& line, size_t length) {
     line.clear();
 }
 
+// A file that is not a regular one, or that holds more than the game ever writes before its
+// 30th line ends, is unreadable.
 Store readLines(const std::string& path, FileLines& lines) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = openStoreFile(path);
     if (file == nullptr) {
         return errno == ENOENT ? Store::MISSING : Store::UNREADABLE;
     }
     std::string line;
     size_t length = 0;  // bytes of the line, kept or not
+    size_t total = 0;
     int byte = 0;
-    while (lines.count < FILE_LINES && (byte = std::getc(file)) != EOF) {
+    while (lines.count < FILE_LINES && total++ < STORE_FILE_LIMIT &&
+           (byte = std::getc(file)) != EOF) {
         if (byte == '\n') {
             endLine(lines, line, length);
             length = 0;
@@ -91,23 +95,15 @@ Store readLines(const std::string& path, FileLines& lines) {
     if (length > 0 && lines.count < FILE_LINES) {
         endLine(lines, line, length);  // a last line without its line end
     }
-    const bool readWell = std::ferror(file) == 0;
+    const bool readWell = std::ferror(file) == 0 && total <= STORE_FILE_LIMIT;
     std::fclose(file);
     return readWell ? Store::READ : Store::UNREADABLE;
 }
 
-// At most 12 bytes of a name, never half of a double-byte character: neither where 12 bytes
-// would cut one, nor a lead byte at the end whose trail byte never came.
+// At most 12 bytes of a name, never half of a double-byte character.
 void takeName(std::string_view text, char (&name)[sizeof RankingEntry::name]) {
     text = text.substr(0, text.find('\0'));
-    size_t length = 0;
-    while (length < text.size()) {
-        const size_t width = isCp932Lead(static_cast<unsigned char>(text[length])) ? 2 : 1;
-        if (length + width > NAME_LIMIT || length + width > text.size()) {
-            break;
-        }
-        length += width;
-    }
+    const size_t length = wholeCharacters(text, NAME_LIMIT);
     std::memcpy(name, text.data(), length);
     name[length] = '\0';
 }

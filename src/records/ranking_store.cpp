@@ -1,5 +1,6 @@
 #include "records/ranking_store.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -54,11 +55,14 @@ constexpr auto LOCK_RETRY = std::chrono::milliseconds(5);
 #endif
 
 // A save's temporary files are named after the file they stand for, the save's own id (16 hex
-// digits) and their part: "<file>.<id>.new" for each new file, "dice_data.dat.<id>.old" for the
-// copy of the old turn counts.
+// digits) and their part: "<file>.<id>.new" for each new file; for the old turn counts, a copy
+// "dice_data.dat.<id>.old", or "dice_data.dat.<id>.none" when there were none; and
+// "name_data.dat.<id>.undone", the new names set aside when the save has to be undone.
 constexpr size_t ID_DIGITS = 16;
 constexpr const char* NEW_SUFFIX = ".new";
 constexpr const char* OLD_SUFFIX = ".old";
+constexpr const char* NONE_SUFFIX = ".none";
+constexpr const char* UNDONE_SUFFIX = ".undone";
 
 // How many file operations the current save has made, for the test faults.
 struct SaveSteps {
@@ -147,7 +151,7 @@ bool writeNewFile(const std::string& path, const std::string& bytes) {
 // tells whether there was one. On failure no copy is left behind.
 bool copyFile(const std::string& from, const std::string& to, bool& existed) {
     existed = false;
-    std::FILE* source = std::fopen(from.c_str(), "rb");
+    std::FILE* source = openStoreFile(from);
     if (source == nullptr) {
         return errno == ENOENT;
     }
@@ -160,8 +164,9 @@ bool copyFile(const std::string& from, const std::string& to, bool& existed) {
     bool copied = true;
     char buffer[4096];
     size_t size = 0;
-    while (copied && (size = std::fread(buffer, 1, sizeof buffer, source)) > 0) {
-        copied = writeBytes(copy, buffer, size);
+    for (size_t total = 0; copied && (size = std::fread(buffer, 1, sizeof buffer, source)) > 0;
+         total += size) {
+        copied = total + size <= STORE_FILE_LIMIT && writeBytes(copy, buffer, size);
     }
     copied = copied && std::ferror(source) == 0;
     std::fclose(source);
@@ -174,17 +179,22 @@ bool copyFile(const std::string& from, const std::string& to, bool& existed) {
 
 // Puts `from` in the place of `to`, replacing it, in one step. A link at `to` is replaced, not
 // followed.
-bool replaceFile(const std::string& from, const std::string& to) {
-    step();
-    if (++g_saveSteps.renames == g_rankingFaults.failRename) {
-        return false;
-    }
+bool moveFile(const std::string& from, const std::string& to) {
 #ifdef _WIN32
     return MoveFileExA(from.c_str(), to.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 #else
     return std::rename(from.c_str(), to.c_str()) == 0;
 #endif
+}
+
+// moveFile() as a step of a save.
+bool replaceFile(const std::string& from, const std::string& to) {
+    step();
+    if (++g_saveSteps.renames == g_rankingFaults.failRename) {
+        return false;
+    }
+    return moveFile(from, to);
 }
 
 // Makes the renames in the folder durable; a failure here loses nothing already written.
@@ -205,29 +215,46 @@ struct SaveLeftovers {
     bool newCounts = false;
     bool newNames = false;
     bool oldCounts = false;
+    bool noOldCounts = false;
+    bool undoneNames = false;
 };
 
+// A file's name when it is ASCII, as every name of the store is; else an empty one.
+std::string asciiName(const std::filesystem::path& path) {
+    const std::filesystem::path file = path.filename();
+    const auto& name = file.native();
+    const bool ascii = std::all_of(name.begin(), name.end(),
+                                   [](auto c) { return static_cast<unsigned long>(c) < 0x80; });
+    return ascii ? std::string(name.begin(), name.end()) : std::string();
+}
+
 std::map<std::string, SaveLeftovers> findLeftovers(const std::string& folder) {
+    struct Kind {
+        const char* file;
+        const char* suffix;
+        bool SaveLeftovers::*flag;
+    };
+    constexpr Kind KINDS[] = {
+        {COUNTS_FILE, NEW_SUFFIX, &SaveLeftovers::newCounts},
+        {NAMES_FILE, NEW_SUFFIX, &SaveLeftovers::newNames},
+        {COUNTS_FILE, OLD_SUFFIX, &SaveLeftovers::oldCounts},
+        {COUNTS_FILE, NONE_SUFFIX, &SaveLeftovers::noOldCounts},
+        {NAMES_FILE, UNDONE_SUFFIX, &SaveLeftovers::undoneNames},
+    };
     std::map<std::string, SaveLeftovers> leftovers;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        const std::string name = entry.path().filename().string();
-        for (const char* file : {COUNTS_FILE, NAMES_FILE}) {
-            const std::string_view prefix = file;
-            if (name.size() != prefix.size() + 1 + ID_DIGITS + 4 || !name.starts_with(prefix) ||
-                name[prefix.size()] != '.') {
-                continue;
-            }
-            const std::string id = name.substr(prefix.size() + 1, ID_DIGITS);
-            if (id.find_first_not_of("0123456789abcdef") != std::string::npos) {
-                continue;
-            }
-            const std::string_view suffix = std::string_view(name).substr(name.size() - 4);
-            const bool counts = prefix == COUNTS_FILE;
-            if (suffix == NEW_SUFFIX) {
-                (counts ? leftovers[id].newCounts : leftovers[id].newNames) = true;
-            } else if (suffix == OLD_SUFFIX && counts) {
-                leftovers[id].oldCounts = true;
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string name = asciiName(entry->path());
+        for (const Kind& kind : KINDS) {
+            const std::string_view file = kind.file;
+            const std::string_view suffix = kind.suffix;
+            const std::string_view id =
+                std::string_view(name).substr(std::min(name.size(), file.size() + 1), ID_DIGITS);
+            if (name.size() == file.size() + 1 + ID_DIGITS + suffix.size() &&
+                name.starts_with(file) && name[file.size()] == '.' && name.ends_with(suffix) &&
+                id.find_first_not_of("0123456789abcdef") == std::string_view::npos) {
+                leftovers[std::string(id)].*kind.flag = true;
             }
         }
     }
@@ -238,6 +265,29 @@ std::map<std::string, SaveLeftovers> findLeftovers(const std::string& folder) {
 
 std::string storePath(const std::string& folder, const char* file) {
     return folder + PATH_SEPARATOR + file;
+}
+
+std::FILE* openStoreFile(const std::string& path) {
+#ifdef _WIN32
+    return std::fopen(path.c_str(), "rb");
+#else
+    // Without waiting: a pipe or a device planted at the path must not hold the game up.
+    const int file = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (file < 0) {
+        return nullptr;
+    }
+    struct stat status {};
+    if (fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(file);
+        errno = EINVAL;
+        return nullptr;
+    }
+    std::FILE* stream = fdopen(file, "rb");
+    if (stream == nullptr) {
+        close(file);
+    }
+    return stream;
+#endif
 }
 
 #ifdef _WIN32
@@ -298,42 +348,71 @@ bool StoreLock::release() {
 
 #else
 
+namespace {
+
+// Opens the lock's file, made if need be, never through a link: a link planted where it
+// belongs is put aside. Read only where this user may not write it (locking needs no more).
+int openLockFile(const std::string& path) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        constexpr int FLAGS = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+        int file = open(path.c_str(), O_RDWR | O_CREAT | FLAGS, 0666);
+        if (file < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+            file = open(path.c_str(), O_RDONLY | FLAGS);
+        }
+        if (file >= 0 || errno != ELOOP) {
+            return file;
+        }
+        unlink(path.c_str());
+    }
+    return -1;
+}
+
+// Whether `file` is still the file at `path`: a lock on a file that was replaced or removed in
+// the meantime keeps no one out.
+bool isFileAt(int file, const std::string& path) {
+    struct stat opened {};
+    struct stat named {};
+    return fstat(file, &opened) == 0 && lstat(path.c_str(), &named) == 0 &&
+           S_ISREG(opened.st_mode) && opened.st_dev == named.st_dev &&
+           opened.st_ino == named.st_ino;
+}
+
+}  // namespace
+
 StoreLock::StoreLock(const std::string& folder, bool exclusive) {
     const std::string path = storePath(folder, LOCK_FILE);
-    constexpr int OPEN_FLAGS = O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    file_ = open(path.c_str(), O_RDWR | OPEN_FLAGS, 0666);
-    if (file_ < 0 && errno == ELOOP) {
-        // A link where the lock's file belongs: no copy of the game locks through it, so it is
-        // put aside for a file of the lock's own.
-        unlink(path.c_str());
-        file_ = open(path.c_str(), O_RDWR | OPEN_FLAGS, 0666);
-    }
-    if (file_ < 0 && !exclusive && (errno == EACCES || errno == EROFS || errno == EPERM)) {
-        // A folder that this user may only read: share the lock if some writer made its file,
-        // and read without it if none did, as then no save has been made there.
-        file_ = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (file_ < 0) {
-            held_ = errno == ENOENT;
-            return;
-        }
-    }
-    struct stat status {};
-    if (file_ < 0 || fstat(file_, &status) != 0 || !S_ISREG(status.st_mode)) {
-        return;
-    }
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::milliseconds(g_rankingFaults.lockWaitMilliseconds);
     const int operation = (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
     for (;;) {
-        if (flock(file_, operation) == 0) {
+        file_ = openLockFile(path);
+        if (file_ < 0) {
+            // No lock's file, and none can be made: the folder is missing, or this user may
+            // only read it and no game ever saved there. A display has nothing to wait for.
+            held_ = !exclusive && errno == ENOENT;
+            return;
+        }
+        bool locked = false;
+        for (;;) {
+            locked = flock(file_, operation) == 0;
+            if (locked || (errno != EWOULDBLOCK && errno != EINTR) ||
+                std::chrono::steady_clock::now() >= deadline) {
+                break;
+            }
+            std::this_thread::sleep_for(LOCK_RETRY);
+        }
+        if (!locked) {
+            release();
+            return;
+        }
+        if (isFileAt(file_, path)) {
             held_ = true;
             return;
         }
-        if ((errno != EWOULDBLOCK && errno != EINTR) ||
-            std::chrono::steady_clock::now() >= deadline) {
+        release();
+        if (std::chrono::steady_clock::now() >= deadline) {
             return;
         }
-        std::this_thread::sleep_for(LOCK_RETRY);
     }
 }
 
@@ -355,7 +434,7 @@ StoreLock::~StoreLock() {
 
 bool hasUnfinishedSave(const std::string& folder) {
     for (const auto& [id, left] : findLeftovers(folder)) {
-        if (left.newNames && !left.newCounts) {
+        if ((left.newNames && !left.newCounts) || left.undoneNames) {
             return true;
         }
     }
@@ -363,23 +442,32 @@ bool hasUnfinishedSave(const std::string& folder) {
 }
 
 void finishUnfinishedSaves(const std::string& folder) {
-    bool renamed = false;
+    const std::string countsPath = storePath(folder, COUNTS_FILE);
     for (const auto& [id, left] : findLeftovers(folder)) {
-        const std::string newCounts = temporaryPath(folder, COUNTS_FILE, id, NEW_SUFFIX);
-        const std::string newNames = temporaryPath(folder, NAMES_FILE, id, NEW_SUFFIX);
+        const auto leftover = [&](const char* file, const char* suffix) {
+            return temporaryPath(folder, file, id, suffix);
+        };
         if (left.newCounts) {
             // It ended before its turn counts went into place: the old pair stands.
-            std::remove(newCounts.c_str());
-            std::remove(newNames.c_str());
+            std::remove(leftover(COUNTS_FILE, NEW_SUFFIX).c_str());
+            std::remove(leftover(NAMES_FILE, NEW_SUFFIX).c_str());
+            std::remove(leftover(NAMES_FILE, UNDONE_SUFFIX).c_str());
         } else if (left.newNames) {
             // Its turn counts are in place, its names were written in full: they follow.
-            renamed = std::rename(newNames.c_str(), storePath(folder, NAMES_FILE).c_str()) == 0;
+            moveFile(leftover(NAMES_FILE, NEW_SUFFIX), storePath(folder, NAMES_FILE));
+        } else if (left.undoneNames) {
+            // It was being undone: the old turn counts go back, unless they are back already.
+            if (left.oldCounts) {
+                moveFile(leftover(COUNTS_FILE, OLD_SUFFIX), countsPath);
+            } else if (left.noOldCounts) {
+                std::remove(countsPath.c_str());
+            }
+            std::remove(leftover(NAMES_FILE, UNDONE_SUFFIX).c_str());
         }
-        std::remove(temporaryPath(folder, COUNTS_FILE, id, OLD_SUFFIX).c_str());
+        std::remove(leftover(COUNTS_FILE, OLD_SUFFIX).c_str());
+        std::remove(leftover(COUNTS_FILE, NONE_SUFFIX).c_str());
     }
-    if (renamed) {
-        syncFolder(folder);
-    }
+    syncFolder(folder);
 }
 
 bool replacePair(const std::string& folder, const std::string& counts, const std::string& names) {
@@ -390,30 +478,39 @@ bool replacePair(const std::string& folder, const std::string& counts, const std
     const std::string newCounts = temporaryPath(folder, COUNTS_FILE, id, NEW_SUFFIX);
     const std::string newNames = temporaryPath(folder, NAMES_FILE, id, NEW_SUFFIX);
     const std::string oldCounts = temporaryPath(folder, COUNTS_FILE, id, OLD_SUFFIX);
-    const auto removeAll = [&] {
+    const std::string noOldCounts = temporaryPath(folder, COUNTS_FILE, id, NONE_SUFFIX);
+    const std::string undoneNames = temporaryPath(folder, NAMES_FILE, id, UNDONE_SUFFIX);
+    // Until the turn counts go into place, the old pair stands; after, should this process end,
+    // the next save or display takes the new names into place too (finishUnfinishedSaves).
+    bool hadCounts = false;
+    if (!writeNewFile(newCounts, counts) || !writeNewFile(newNames, names) ||
+        !copyFile(countsPath, oldCounts, hadCounts) ||
+        (!hadCounts && !writeNewFile(noOldCounts, "")) || !replaceFile(newCounts, countsPath)) {
         removeFile(newCounts);
         removeFile(newNames);
         removeFile(oldCounts);
-    };
-    bool hadCounts = false;
-    if (!writeNewFile(newCounts, counts) || !writeNewFile(newNames, names) ||
-        !copyFile(countsPath, oldCounts, hadCounts) || !replaceFile(newCounts, countsPath)) {
-        removeAll();
+        removeFile(noOldCounts);
         return false;
     }
     if (!replaceFile(newNames, namesPath)) {
-        // The new names go first, so that nothing would take them into place later; should
-        // putting the old counts back fail as well, their copy stays until the next save.
-        removeFile(newNames);
+        // Undone: the new names are set aside under a name that says so, and then the old
+        // turn counts go back. Should this process end in between, the next save or display
+        // finishes the undoing.
+        if (!replaceFile(newNames, undoneNames)) {
+            removeFile(newNames);
+        }
         if (hadCounts) {
             replaceFile(oldCounts, countsPath);
         } else {
             removeFile(countsPath);
         }
+        removeFile(undoneNames);
+        removeFile(noOldCounts);
         syncFolder(folder);
         return false;
     }
     removeFile(oldCounts);
+    removeFile(noOldCounts);
     syncFolder(folder);
     return true;
 }

@@ -3,6 +3,8 @@
 // through private temporary files, never through a link someone planted.
 #pragma once
 
+#include <cstddef>
+#include <cstdio>
 #include <string>
 
 namespace numoteka {
@@ -14,6 +16,13 @@ inline constexpr const char* LOCK_FILE = "ranking.lock";
 
 // A file of the folder.
 std::string storePath(const std::string& folder, const char* file);
+
+// Neither ranking file is ever longer than this; one that is, was not written by the game.
+inline constexpr size_t STORE_FILE_LIMIT = 64 * 1024;
+
+// Opens a file of the store to read: a regular file only, or nullptr with errno set (ENOENT
+// when there is none).
+std::FILE* openStoreFile(const std::string& path);
 
 // The store's lock, held from construction to destruction. Saves hold it exclusively, a display
 // shares it with other displays. It lives in a file of its own in the folder, which stays there;

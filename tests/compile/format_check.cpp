@@ -16,5 +16,9 @@ void sayEverything(const char* name, char* edited) {
     numoteka::say("%s %d", name);
 #elif defined(FORMAT_UNKNOWN_DIRECTIVE)
     numoteka::say("%x", 42);
+#elif defined(FORMAT_ZERO_FILL)
+    numoteka::say("%05d", 42);
+#elif defined(FORMAT_NULL_TEXT)
+    numoteka::say("%s", nullptr);
 #endif
 }
