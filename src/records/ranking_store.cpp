@@ -443,7 +443,9 @@ bool hasUnfinishedSave(const std::string& folder) {
 
 void finishUnfinishedSaves(const std::string& folder) {
     const std::string countsPath = storePath(folder, COUNTS_FILE);
-    for (const auto& [id, left] : findLeftovers(folder)) {
+    for (const auto& found : findLeftovers(folder)) {
+        const std::string& id = found.first;
+        const SaveLeftovers& left = found.second;
         const auto leftover = [&](const char* file, const char* suffix) {
             return temporaryPath(folder, file, id, suffix);
         };
