@@ -443,7 +443,8 @@ bool hasUnfinishedSave(const std::string& folder) {
 
 void finishUnfinishedSaves(const std::string& folder) {
     const std::string countsPath = storePath(folder, COUNTS_FILE);
-    for (const auto& found : findLeftovers(folder)) {
+    const auto leftovers = findLeftovers(folder);
+    for (const auto& found : leftovers) {
         const std::string& id = found.first;
         const SaveLeftovers& left = found.second;
         const auto leftover = [&](const char* file, const char* suffix) {
@@ -469,7 +470,9 @@ void finishUnfinishedSaves(const std::string& folder) {
         std::remove(leftover(COUNTS_FILE, OLD_SUFFIX).c_str());
         std::remove(leftover(COUNTS_FILE, NONE_SUFFIX).c_str());
     }
-    syncFolder(folder);
+    if (!leftovers.empty()) {
+        syncFolder(folder);
+    }
 }
 
 bool replacePair(const std::string& folder, const std::string& counts, const std::string& names) {
