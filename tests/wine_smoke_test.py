@@ -92,6 +92,18 @@ def fresh_folder(parent, name):
     return folder
 
 
+def fewest(low, high, holds):
+    """The least n from low to high for which holds(n), given that holds(high) and that it
+    goes on holding from the first n it holds for."""
+    while low < high:
+        middle = (low + high) // 2
+        if holds(middle):
+            high = middle
+        else:
+            low = middle + 1
+    return high
+
+
 def keys_until_saved(quick, seed, scratch):
     """How many KEYS the game from `seed` takes to win and save a game."""
     def saves(presses):
@@ -102,13 +114,7 @@ def keys_until_saved(quick, seed, scratch):
         if high >= 100000:
             raise SystemExit("the game from seed %s never saves" % seed)
         low, high = high, high * 2
-    while low < high:
-        middle = (low + high) // 2
-        if saves(middle):
-            high = middle
-        else:
-            low = middle + 1
-    return high
+    return fewest(low, high, saves)
 
 
 def keys_to_save_prompt(quick, seed, name, scratch):
@@ -121,16 +127,10 @@ def keys_to_save_prompt(quick, seed, name, scratch):
         shown = play_linux(quick, stream[:length], folder, ["--seed", seed])[1]
         won = shown.find(sjis("*************%sさんの勝利" % name.decode()))
         return 0 <= won < shown.find(sjis(SAVE_PROMPT))
-    low, high = len(name) + 6, len(stream)
-    if not reaches(high):
+    if not reaches(len(stream)):
         return None
-    while low < high:
-        middle = (low + high) // 2
-        if reaches(middle):
-            high = middle
-        else:
-            low = middle + 1
-    return stream[:high] if stream[high - 1:high] == b"\n" else None
+    length = fewest(len(name) + 6, len(stream), reaches)
+    return stream[:length] if stream[length - 1:length] == b"\n" else None
 
 
 class HeldGame:

@@ -102,24 +102,25 @@ void outputWritten(const char* end) {
     g_console.output.size = static_cast<size_t>(end - g_console.output.bytes.get());
 }
 
+// Copies `size` bytes, one to two words long, as two words that may overlap.
+template <typename Word>
+void copyAsTwoWords(char* to, const char* from, size_t size) {
+    Word head;
+    Word tail;
+    std::memcpy(&head, from, sizeof head);
+    std::memcpy(&tail, from + size - sizeof tail, sizeof tail);
+    std::memcpy(to, &head, sizeof head);
+    std::memcpy(to + size - sizeof tail, &tail, sizeof tail);
+}
+
 // Copies `size` bytes. Most texts of the game are short: up to 16 bytes go without a call.
 char* copyBytes(char* to, const char* from, size_t size) {
     if (size > 16) {
         std::memcpy(to, from, size);
     } else if (size >= 8) {
-        uint64_t head;
-        uint64_t tail;
-        std::memcpy(&head, from, 8);
-        std::memcpy(&tail, from + size - 8, 8);
-        std::memcpy(to, &head, 8);
-        std::memcpy(to + size - 8, &tail, 8);
+        copyAsTwoWords<uint64_t>(to, from, size);
     } else if (size >= 4) {
-        uint32_t head;
-        uint32_t tail;
-        std::memcpy(&head, from, 4);
-        std::memcpy(&tail, from + size - 4, 4);
-        std::memcpy(to, &head, 4);
-        std::memcpy(to + size - 4, &tail, 4);
+        copyAsTwoWords<uint32_t>(to, from, size);
     } else {
         for (size_t i = 0; i < size; ++i) {
             to[i] = from[i];
