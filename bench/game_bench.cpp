@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "core/console.h"
+#include "console/console.h"
 #include "core/game.h"
 #include "core/primitives.h"
 #include "records/ranking.h"

@@ -14,24 +14,17 @@ target_compile_options(numoteka_game PRIVATE -fexceptions)
 add_executable(numoteka web/main.cpp)
 target_link_libraries(numoteka PRIVATE numoteka_game)
 target_compile_options(numoteka PRIVATE -Wall -Wextra -Wpedantic -Werror -fexceptions)
-set(library ${CMAKE_SOURCE_DIR}/web/numoteka_library.js)
 # The reads of the terminal and the store's locks wait for the browser: ASYNCIFY puts the
-# game's stack aside meanwhile, for the calls into the page named here.
-set(waiting numoteka_terminal_draws_ambiguous_narrow numoteka_terminal_write
-    numoteka_terminal_read numoteka_storage_lock numoteka_storage_unlock)
-list(JOIN waiting "," waiting)
+# game's stack aside meanwhile, for the calls into the page that src/console/terminal_web.cpp
+# and src/records/store_lock_web.cpp declare with EM_ASYNC_JS.
 target_link_options(numoteka PRIVATE
   -fexceptions
   -sASYNCIFY
-  "-sASYNCIFY_IMPORTS=[${waiting}]"
   -sMODULARIZE -sEXPORT_ES6 -sEXPORT_NAME=createNumoteka
   -sENVIRONMENT=web
   -sALLOW_MEMORY_GROWTH
-  -lidbfs.js
-  --js-library ${library})
-set_target_properties(numoteka PROPERTIES
-  RUNTIME_OUTPUT_DIRECTORY ${NUMOTEKA_WEB_FOLDER}
-  LINK_DEPENDS ${library})
+  -lidbfs.js)
+set_target_properties(numoteka PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${NUMOTEKA_WEB_FOLDER})
 
 # The page and the terminal emulator beside the game. xterm.js is its ES module build; its
 # source map is left behind, and so is the line that names it.

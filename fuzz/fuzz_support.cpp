@@ -103,19 +103,6 @@ bool isControl(unsigned char byte) {
     return (byte < 0x20 && byte != '\t' && byte != '\n') || byte == 0x7F;
 }
 
-bool endsInHalfCharacter(std::string_view cp932) {
-    size_t at = 0;
-    while (at < cp932.size()) {
-        const auto byte = static_cast<unsigned char>(cp932[at]);
-        const bool lead = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-        if (lead && at + 1 == cp932.size()) {
-            return true;
-        }
-        at += lead ? 2 : 1;
-    }
-    return false;
-}
-
 namespace {
 
 std::vector<std::string> crLfLines(const fs::path& path) {

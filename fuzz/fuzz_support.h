@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "console/cp932.h"
+
 namespace numoteka::fuzz {
 
 // Prints what went wrong to standard error and aborts, so that libFuzzer keeps the input.
@@ -46,9 +48,6 @@ private:
 
 // Bytes a terminal acts on: below 0x20 except tab and line feed, and DEL.
 bool isControl(unsigned char byte);
-
-// Whether code page 932 text ends in a lead byte whose trail byte is missing.
-bool endsInHalfCharacter(std::string_view cp932);
 
 // One place of a table.
 struct Entry {

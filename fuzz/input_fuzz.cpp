@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/console.h"
+#include "console/console.h"
 #include "fuzz_support.h"
 
 namespace numoteka::fuzz {

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "core/console.h"
-#include "core/records.h"
+#include "console/console.h"
+#include "core/players.h"
 #include "fuzz_support.h"
 #include "records/ranking.h"
 

@@ -14,10 +14,10 @@
 #include <cstring>
 #include <string>
 
-#include "core/console.h"
+#include "console/console.h"
 #include "core/game.h"
+#include "core/players.h"
 #include "core/primitives.h"
-#include "core/records.h"
 #include "fuzz_support.h"
 #include "records/ranking.h"
 

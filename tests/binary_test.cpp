@@ -1,9 +1,4 @@
 // The real program, run with piped input.
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "harness.h"
@@ -12,46 +7,31 @@
 namespace numoteka::testing {
 namespace {
 
-struct BinaryRun {
-    int status;
-    std::string output;
-};
-
 // Runs the game with `typed` on its standard input, in a locale of `locale`.
-BinaryRun runBinary(const std::string& typed, const std::string& locale) {
-    const std::string base = ::testing::TempDir() + "numoteka_binary_" +
-                             ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::ofstream(base + ".in", std::ios::binary) << typed;
-    const std::string command = "env -u LC_ALL -u LC_CTYPE LANG=" + locale + " timeout 60 " +
-                                NUMOTEKA_BINARY + " < " + base + ".in > " + base + ".out";
-    const int status = std::system(command.c_str());
-    std::ostringstream text;
-    text << std::ifstream(base + ".out", std::ios::binary).rdbuf();
-    std::remove((base + ".in").c_str());
-    std::remove((base + ".out").c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text.str()};
+ProgramRun runWithKeys(const std::string& typed, const std::string& locale = "C.UTF-8") {
+    return runBinary({{}, typed, locale});
 }
 
 const std::string OPENING = TITLE + LEGEND + board(2, 2) + MENU;
 
 TEST(Binary, QuitsFromTheMenuWithStatusZero) {
-    const BinaryRun run = runBinary("2\n", "C.UTF-8");
+    const ProgramRun run = runWithKeys("2\n");
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, OPENING + FAREWELL);
+    EXPECT_EQ(run.out, OPENING + FAREWELL);
 }
 
 TEST(Binary, EndOfInputInsideAGameEndsCleanly) {
-    const BinaryRun run = runBinary("1\r\nたろう\r\n1\r\n\r\n\r\n", "C.UTF-8");
+    const ProgramRun run = runWithKeys("1\r\nたろう\r\n1\r\n\r\n\r\n");
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output.substr(run.output.size() - TURN_MENU.size() - FAREWELL.size()),
+    EXPECT_EQ(run.out.substr(run.out.size() - TURN_MENU.size() - FAREWELL.size()),
               TURN_MENU + FAREWELL);
-    EXPECT_NE(run.output.find("\nたろうさんの番です（1ターン目）\n>>"), std::string::npos);
+    EXPECT_NE(run.out.find("\nたろうさんの番です（1ターン目）\n>>"), std::string::npos);
 }
 
 TEST(Binary, ShiftJisLocaleWritesCodePage932) {
-    const BinaryRun run = runBinary("2\n", "ja_JP.SJIS");
+    const ProgramRun run = runWithKeys("2\n", "ja_JP.SJIS");
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, cp932((OPENING + FAREWELL).c_str()));
+    EXPECT_EQ(run.out, cp932((OPENING + FAREWELL).c_str()));
 }
 
 TEST(Binary, ShiftJisLocaleKeepsCodePage932ThroughAGame) {
@@ -60,7 +40,7 @@ TEST(Binary, ShiftJisLocaleKeepsCodePage932ThroughAGame) {
     const std::string name = "ソ能表";
     const std::string typed =
         "1\n" + cp932("あいうえおか") + "\n" + cp932(name.c_str()) + "\n3\n\n\nx\n2\n\n3\n2\n";
-    const BinaryRun run = runBinary(typed, "ja_JP.SJIS");
+    const ProgramRun run = runWithKeys(typed, "ja_JP.SJIS");
     EXPECT_EQ(run.status, 0);
     const std::string status = "\n\n―*ステータス*―\n\t名前：\t\t" + name +
                                "\n\tＨＰ：\t\t500\n\t攻撃力：\t100\n\t防御力：\t50\n\n"
@@ -71,7 +51,16 @@ TEST(Binary, ShiftJisLocaleKeepsCodePage932ThroughAGame) {
         ">>" + GAME_START + "\n" + name + "さんの番です（1ターン目）\n>>" + board(2, 2) +
         TURN_MENU + ONE_TO_THREE + board(2, 2) + TURN_MENU + status + board(2, 2) + TURN_MENU +
         MENU + FAREWELL;
-    EXPECT_EQ(run.output, cp932(expected.c_str()));
+    EXPECT_EQ(run.out, cp932(expected.c_str()));
+}
+
+TEST(Binary, PipedLineLongerThanAPieceIsReadWhole) {
+    // A name of 6,000 bytes of UTF-8 (4,000 of code page 932) is refused as one line, and the
+    // next line is the name.
+    const ProgramRun run = runWithKeys("1\n" + repeated("あ", 2000) + "\r\nab\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out,
+              OPENING + NAME_PROMPT + NAME_REFUSED + NAME_PROMPT + DIFFICULTY_PROMPT + FAREWELL);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,66 +16,6 @@ namespace numoteka::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Invocation {
-    std::vector<std::string> arguments;
-    std::string typed = "2\n";
-    std::string locale = "C.UTF-8";
-    const char* rankingVariable = nullptr;  // NUMOTEKA_RANKING_DIR; unset when null
-};
-
-struct ProgramRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-std::string quoted(const std::string& text) {
-    std::string result = "'";
-    for (const char byte : text) {
-        result += byte == '\'' ? std::string("'\\''") : std::string(1, byte);
-    }
-    return result + "'";
-}
-
-std::string fileText(const fs::path& path) {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
-
-// Runs the real program in the current folder; its streams go through files in the test's
-// temporary folder.
-ProgramRun run(const Invocation& invocation) {
-    const std::string base = ::testing::TempDir() + "numoteka_cli_" +
-                             ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::ofstream(base + ".in", std::ios::binary) << invocation.typed;
-    std::string command =
-        "env -u LC_ALL -u LC_CTYPE -u NUMOTEKA_RANKING_DIR LANG=" + invocation.locale + " ";
-    if (invocation.rankingVariable != nullptr) {
-        command += "NUMOTEKA_RANKING_DIR=" + quoted(invocation.rankingVariable) + " ";
-    }
-    command += std::string("timeout 60 ") + NUMOTEKA_BINARY;
-    for (const std::string& argument : invocation.arguments) {
-        command += " " + quoted(argument);
-    }
-    command += " < " + base + ".in > " + base + ".out 2> " + base + ".err";
-    const int status = std::system(command.c_str());
-    ProgramRun result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, fileText(base + ".out"),
-                      fileText(base + ".err")};
-    for (const char* suffix : {".in", ".out", ".err"}) {
-        fs::remove(base + suffix);
-    }
-    return result;
-}
-
-std::string repeated(const std::string& text, int times) {
-    std::string result;
-    for (int i = 0; i < times; ++i) {
-        result += text;
-    }
-    return result;
-}
 
 const std::string OPENING = TITLE + LEGEND + board(2, 2) + MENU;
 const std::string USAGE_START = "使い方: numoteka [オプション]\n";
@@ -127,7 +66,7 @@ TEST(CommandLine, OptionsAnswerOrRefuseWithTheirStatus) {
         SCOPED_TRACE(given);
         Invocation invocation{item.arguments};
         invocation.locale = item.locale;
-        const ProgramRun result = run(invocation);
+        const ProgramRun result = runBinary(invocation);
         EXPECT_EQ(result.status, item.status);
         if (item.wholeOut) {
             EXPECT_EQ(result.out, item.out);
@@ -190,7 +129,7 @@ TEST(CommandLine, SeededProgramPlaysTheGameOfItsSeed) {
     for (const Case& item : cases) {
         SCOPED_TRACE(item.seed);
         fs::create_directory("System");
-        const ProgramRun result = run({{"--seed", std::to_string(item.seed)}, item.typed});
+        const ProgramRun result = runBinary({{"--seed", std::to_string(item.seed)}, item.typed});
         const std::string counts = fileText("System/dice_data.dat");
         fs::remove_all("System");
 
@@ -235,7 +174,7 @@ TEST(CommandLine, RankingShownFromTheOptionsFolderElseTheVariables) {
         SCOPED_TRACE(item.shown);
         Invocation invocation{item.arguments, "3\n1\n2\n"};
         invocation.rankingVariable = item.variable;
-        const ProgramRun result = run(invocation);
+        const ProgramRun result = runBinary(invocation);
         EXPECT_EQ(result.status, 0);
         EXPECT_NE(result.out.find(item.shown), std::string::npos) << result.out;
     }
@@ -266,7 +205,7 @@ TEST(CommandLine, SaveMakesTheNamedFolderWithItsParents) {
         arguments.insert(arguments.end(), item.arguments.begin(), item.arguments.end());
         Invocation invocation{arguments, repeated("11\n", 150)};
         invocation.rankingVariable = item.variable;
-        const ProgramRun result = run(invocation);
+        const ProgramRun result = runBinary(invocation);
         EXPECT_EQ(result.status, 0);
         EXPECT_FALSE(fs::exists(item.notMade));
         if (item.savedIn == nullptr) {

@@ -1,14 +1,17 @@
 // The console layer: conversion at the terminal's edge, line ends and the end of input.
-#include "core/console.h"
+#include "console/console.h"
 
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <thread>
 
+#include "console/report_filter.h"
+#include "console/terminal_posix.h"
 #include "core/primitives.h"
 #include "harness.h"
 
@@ -79,16 +82,6 @@ TEST(Console, EndOfInputIsReportedAtEveryReadAfterIt) {
     EXPECT_EQ(readByte(), 'q');
     EXPECT_THROW(readByte(), InputEnded);
     EXPECT_THROW(readByte(), InputEnded);
-}
-
-TEST(Console, SayFormatsInCp932SoWidthsCountItsBytes) {
-    attachMemoryTerminal("", TerminalEncoding::Utf8);
-    const std::string name = toCp932("たろう");  // six bytes of code page 932
-    say("[%-12s][%d%%]", name.c_str(), -7);
-    EXPECT_EQ(takeTerminalOutput(), "[たろう      ][-7%]");
-    std::string longName(600, 'n');
-    say("%s!", longName.c_str());
-    EXPECT_EQ(takeTerminalOutput(), longName + "!");
 }
 
 TEST(Console, InvalidCp932OutputBecomesQuestionMarks) {
@@ -222,6 +215,62 @@ TEST(AmbiguousWidth, TheTerminalIsAskedWhereItsCursorStands) {
         EXPECT_EQ(asked.typedAhead, c.typedAhead) << c.answer;
         EXPECT_EQ(asked.typedAfter, "k\n") << c.answer;  // no reply stays behind as input
         EXPECT_TRUE(asked.modesRestored) << c.answer;
+    }
+}
+
+TEST(AmbiguousWidth, AQuestionNobodyCanAnswerCountsAsTwoColumns) {
+    // Input from a pipe: no terminal to ask, so nothing is written.
+    int input[2];
+    int output[2];
+    ASSERT_EQ(pipe(input), 0);
+    ASSERT_EQ(pipe(output), 0);
+    std::string typedAhead;
+    EXPECT_FALSE(terminalDrawsAmbiguousNarrow(input[0], output[1], 1000, typedAhead));
+    close(output[1]);
+    char byte = 0;
+    EXPECT_EQ(read(output[0], &byte, 1), 0);
+    for (const int end : {input[0], input[1], output[0]}) {
+        close(end);
+    }
+
+    // A terminal that hangs up once asked: its answer is not waited for.
+    int terminal = -1;
+    int program = -1;
+    ASSERT_EQ(openpty(&terminal, &program, nullptr, nullptr, nullptr), 0);
+    std::thread emulator([terminal] {
+        std::string question;
+        char got = 0;
+        while (question.find("\x1B[6n") == std::string::npos && read(terminal, &got, 1) == 1) {
+            question.push_back(got);
+        }
+        close(terminal);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(terminalDrawsAmbiguousNarrow(program, program, 20000, typedAhead));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    emulator.join();
+    close(program);
+    EXPECT_EQ(typedAhead, "");
+}
+
+TEST(ReportFilter, TakesOutCursorReportsAndNothingElse) {
+    const struct {
+        std::string fromTerminal;
+        std::string typed;
+    } cases[] = {
+        {"\x1B[24;3R", ""},
+        {"a\x1B[1;2Sb\x1BOP", "a\x1B[1;2Sb\x1BOP"},  // function keys are no reports
+        {"\x1B\x1B[5;1R", "\x1B"},                   // a report right after a lone ESC
+        {"\x1B[123456;1R", "\x1B[123456;1R"},        // more digits than a report has
+        {"1\x1B[5;", "1"},                           // the start of one is held
+    };
+    for (const auto& c : cases) {
+        ReportFilter filter;
+        std::string typed;
+        for (const char byte : c.fromTerminal) {
+            filterReport(filter, byte, typed);
+        }
+        EXPECT_EQ(typed, c.typed) << ::testing::PrintToString(c.fromTerminal);
     }
 }
 

@@ -1,8 +1,10 @@
-// The generator, the board and status displays and the opponents' set-up.
+// The generator, the board and status displays, the opponents' set-up and the stats' limits.
 #include <cstring>
+#include <limits>
 
 #include "core/primitives.h"
 #include "core/random.h"
+#include "core/stats.h"
 #include "harness.h"
 #include "texts.h"
 
@@ -143,6 +145,19 @@ TEST_F(Opponent, WaitKeyTakesOneByteOfWhatWasTyped) {
     EXPECT_EQ(readByte(), 'z');
     EXPECT_EQ(readByte(), '\n');
     EXPECT_TRUE(allKeysRead());
+}
+
+TEST(Stats, SaturateAtTheBottomOf32Bits) {
+    constexpr int32_t LOWEST = std::numeric_limits<int32_t>::min();
+    EXPECT_EQ(toStat(-1e12), LOWEST);
+    EXPECT_EQ(toStat(-2147483648.0), LOWEST);
+    EXPECT_EQ(toStat(-2147483647.9), LOWEST + 1);
+    EXPECT_EQ(scaled(LOWEST, 1.5), LOWEST);
+    int32_t stat = LOWEST + 5;
+    addTo(stat, -10);
+    EXPECT_EQ(stat, LOWEST);
+    addTo(stat, 4);
+    EXPECT_EQ(stat, LOWEST + 4);
 }
 
 }  // namespace

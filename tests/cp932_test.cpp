@@ -6,8 +6,9 @@
 #include <random>
 #include <string>
 
-#include "core/console.h"
+#include "console/console.h"
 #include "harness.h"
+#include "utf8.h"
 
 namespace numoteka::testing {
 namespace {
@@ -91,26 +92,6 @@ protected:
     Reference fromCp932Reference{iconv_open("UTF-8", "CP932"), cp932BadLength};
 };
 
-std::string utf8(char32_t c) {
-    std::string s;
-    if (c < 0x80) {
-        s += static_cast<char>(c);
-    } else if (c < 0x800) {
-        s += static_cast<char>(0xC0 | c >> 6);
-        s += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        s += static_cast<char>(0xE0 | c >> 12);
-        s += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        s += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        s += static_cast<char>(0xF0 | c >> 18);
-        s += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-        s += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        s += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return s;
-}
-
 TEST_F(Cp932Tables, EveryCodeReadsAsTheCLibraryReadsIt) {
     int differences = 0;
     for (int first = 0; first < 256; ++first) {
@@ -170,17 +151,6 @@ TEST_F(Cp932Tables, RandomBytesConvertAsTheCLibraryWithTheQuestionMarkRule) {
         ASSERT_EQ(fromCp932(cp932Text), fromCp932Reference(cp932Text))
             << ::testing::PrintToString(cp932Text);
     }
-}
-
-TEST(Say, ANameEndingInHalfACharacterPairsWithTheTextAfterIt) {
-    // The lead byte 0x82 of a name pairs with the first byte of "さん" (0x82 0xB3) into "ｂ", and
-    // the rest of "さ" (0xB3) reads as "ｳ": as if the whole line had been written at once.
-    attachMemoryTerminal("", TerminalEncoding::Utf8);
-    say("%sさん", "\x82");
-    EXPECT_EQ(takeTerminalOutput(), "ｂｳん");
-    // "]" (0x5D) may trail a lead byte too: the unmapped pair is one "?".
-    say("[%s]%d", "\x82", 7);
-    EXPECT_EQ(takeTerminalOutput(), "[?7");
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
@@ -33,23 +32,6 @@ const std::string SAVED = "セーブしました！\n";
 const std::string OPENING_KEYS = "1\nたろう\r\n1\n";
 const std::string REPEATED_KEYS = "11\n";
 
-std::string fileText(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-void writeFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string crLfLines(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) {
-        text += line + "\r\n";
-    }
-    return text;
-}
-
 // The stored ranking every cut starts from: normal holds two wins, easy one, hard none.
 std::vector<std::string> baselineCounts() {
     std::vector<std::string> counts(30, "5000");
@@ -69,8 +51,8 @@ std::vector<std::string> baselineNames() {
 
 void storeBaseline(const fs::path& folder) {
     fs::create_directories(folder / "System");
-    writeFile(folder / "System/dice_data.dat", crLfLines(baselineCounts()));
-    writeFile(folder / "System/name_data.dat", crLfLines(baselineNames()));
+    writeFile(folder / "System/dice_data.dat", joined(baselineCounts()));
+    writeFile(folder / "System/name_data.dat", joined(baselineNames()));
 }
 
 std::string play(uint32_t seed, const std::string& keys) {
@@ -174,8 +156,8 @@ void expectSavedRanking(int turns) {
         counts[place] = std::to_string(normal[place].first);
         names[place] = normal[place].second;
     }
-    EXPECT_EQ(fileText("System/dice_data.dat"), crLfLines(counts));
-    EXPECT_EQ(fileText("System/name_data.dat"), crLfLines(names));
+    EXPECT_EQ(fileText("System/dice_data.dat"), joined(counts));
+    EXPECT_EQ(fileText("System/name_data.dat"), joined(names));
 }
 
 struct BinaryCut {
@@ -242,8 +224,8 @@ TEST_F(EofCut, EveryCutOfAWonAndSavedGameEndsInTheFarewell) {
     expectSavedRanking(turns);
     const std::string savedCounts = fileText("System/dice_data.dat");
     const std::string savedNames = fileText("System/name_data.dat");
-    const std::string baseCounts = crLfLines(baselineCounts());
-    const std::string baseNames = crLfLines(baselineNames());
+    const std::string baseCounts = joined(baselineCounts());
+    const std::string baseNames = joined(baselineNames());
 
     // In-process, every length from nothing to the whole script.
     const auto start = std::chrono::steady_clock::now();

@@ -1,7 +1,12 @@
 #include "harness.h"
 
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <random>
+#include <sstream>
 
 #include "core/game.h"
 #include "core/primitives.h"
@@ -56,6 +61,68 @@ void setRecord(int player, const char* utf8Name, int32_t hp, int32_t attack, int
     record.defense = defense;
     record.position = position;
     record.restTurns = restTurns;
+}
+
+std::string repeated(const std::string& text, int times) {
+    std::string result;
+    for (int i = 0; i < times; ++i) {
+        result += text;
+    }
+    return result;
+}
+
+std::string fileText(const std::filesystem::path& path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string joined(const std::vector<std::string>& lines, const char* end) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line + end;
+    }
+    return text;
+}
+
+namespace {
+
+std::string quoted(const std::string& text) {
+    std::string result = "'";
+    for (const char byte : text) {
+        result += byte == '\'' ? std::string("'\\''") : std::string(1, byte);
+    }
+    return result + "'";
+}
+
+}  // namespace
+
+// The streams go through files in the test's temporary folder.
+ProgramRun runBinary(const Invocation& invocation) {
+    const std::string base = ::testing::TempDir() + "numoteka_run_" +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::ofstream(base + ".in", std::ios::binary) << invocation.typed;
+    std::string command =
+        "env -u LC_ALL -u LC_CTYPE -u NUMOTEKA_RANKING_DIR LANG=" + invocation.locale + " ";
+    if (invocation.rankingVariable != nullptr) {
+        command += "NUMOTEKA_RANKING_DIR=" + quoted(invocation.rankingVariable) + " ";
+    }
+    command += std::string("timeout 60 ") + NUMOTEKA_BINARY;
+    for (const std::string& argument : invocation.arguments) {
+        command += " " + quoted(argument);
+    }
+    command += " < " + base + ".in > " + base + ".out 2> " + base + ".err";
+    const int status = std::system(command.c_str());
+    ProgramRun result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, fileText(base + ".out"),
+                      fileText(base + ".err")};
+    for (const char* suffix : {".in", ".out", ".err"}) {
+        std::filesystem::remove(base + suffix);
+    }
+    return result;
 }
 
 ScratchFolder::ScratchFolder(const std::string& prefix)

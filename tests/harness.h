@@ -8,9 +8,10 @@
 #include <initializer_list>
 #include <string>
 #include <utility>
+#include <vector>
 
-#include "core/console.h"
-#include "core/records.h"
+#include "console/console.h"
+#include "core/players.h"
 
 namespace numoteka::testing {
 
@@ -34,6 +35,36 @@ std::string cp932(const char* utf8);
 // Sets a contestant's record.
 void setRecord(int player, const char* utf8Name, int32_t hp, int32_t attack, int32_t defense,
                int32_t position = 0, int32_t restTurns = 0);
+
+// `text` `times` times over.
+std::string repeated(const std::string& text, int times);
+
+// What a file holds, every byte; empty when it cannot be read.
+std::string fileText(const std::filesystem::path& path);
+
+// Makes the file hold exactly `bytes`.
+void writeFile(const std::filesystem::path& path, const std::string& bytes);
+
+// The lines, each followed by `end`.
+std::string joined(const std::vector<std::string>& lines, const char* end = "\r\n");
+
+// A run of the real program (the test build's numoteka) in the current folder, with `typed` on
+// its standard input, in the locale `locale`, its environment otherwise the test's own but for
+// the ranking folder's variable.
+struct Invocation {
+    std::vector<std::string> arguments;
+    std::string typed = "2\n";
+    std::string locale = "C.UTF-8";
+    const char* rankingVariable = nullptr;  // NUMOTEKA_RANKING_DIR; unset when null
+};
+
+struct ProgramRun {
+    int status;  // the exit status, -1 when a signal ended it
+    std::string out;
+    std::string err;
+};
+
+ProgramRun runBinary(const Invocation& invocation);
 
 // A fresh folder of a test's own, the current directory until it is destroyed (and with it
 // everything in it). In memory where the machine has /dev/shm: every save syncs its files,

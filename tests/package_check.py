@@ -96,6 +96,7 @@ def main():
         wine = Wine(os.path.join(top, "numoteka.exe"), os.path.join(scratch, "prefix"))
         typed = KEYS * keys_until_saved(quick, SEED, scratch)
         status, shown, _ = wine.play(typed, top, ["--seed", SEED])
+        wine.stop()
         linux = os.path.join(scratch, "linux")
         os.makedirs(os.path.join(linux, "System"))
         play_linux(quick, typed, linux, ["--seed", SEED])

@@ -13,7 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <random>
 #include <set>
@@ -35,11 +34,6 @@ namespace fs = std::filesystem;
 
 using Entry = std::pair<std::string, int>;  // a name and its turn count
 
-std::string readFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
 // The places of the normal table that hold a win, as the files store them.
 std::set<Entry> storedWins(const fs::path& folder) {
     const auto lines = [](const std::string& text) {
@@ -50,8 +44,8 @@ std::set<Entry> storedWins(const fs::path& folder) {
         }
         return split;
     };
-    const auto counts = lines(readFile(folder / "dice_data.dat"));
-    const auto names = lines(readFile(folder / "name_data.dat"));
+    const auto counts = lines(fileText(folder / "dice_data.dat"));
+    const auto names = lines(fileText(folder / "name_data.dat"));
     std::set<Entry> wins;
     for (size_t i = 0; i < 10 && i < counts.size() && i < names.size(); ++i) {
         if (!names[i].empty()) {
@@ -117,7 +111,8 @@ struct HeldGame {
     std::string shown;
 };
 
-HeldGame startGame(uint32_t seed, const fs::path& folder) {
+// With `endAtStep`, the game ends at its save's n-th file operation, as if killed there.
+HeldGame startGame(uint32_t seed, const fs::path& folder, int endAtStep = 0) {
     int keys[2];
     int shown[2];
     EXPECT_EQ(pipe(keys), 0);
@@ -132,6 +127,7 @@ HeldGame startGame(uint32_t seed, const fs::path& folder) {
         setenv("LANG", "C.UTF-8", 1);
         unsetenv("LC_ALL");
         unsetenv("LC_CTYPE");
+        setenv("NUMOTEKA_QUICK_END_AT_STEP", std::to_string(endAtStep).c_str(), 1);
         const std::string seedText = std::to_string(seed);
         execl(NUMOTEKA_QUICK, NUMOTEKA_QUICK, "--seed", seedText.c_str(), "--ranking-dir",
               folder.c_str(), static_cast<char*>(nullptr));
@@ -222,6 +218,37 @@ TEST(SharedRanking, GamesSavingAtTheSameMomentAllKeepTheirWins) {
         }
         EXPECT_EQ(storedWins(folder), expected) << "round " << round;
     }
+}
+
+TEST(SharedRanking, EveryGameNamesItsTemporaryFilesAfresh) {
+    // Two games killed in the same moment of their saves, each in a folder of its own, leave
+    // their first temporary file; its name holds the save's id. Were ids the same in every game,
+    // a leftover that the repair cannot remove (another player's, in a shared folder) would sit
+    // at the name of every later save, and all of them would fail.
+    ScratchFolder scratch("numoteka_ids_");
+    std::optional<WinningKeys> win;
+    uint32_t seed = 0;
+    while (!win) {
+        win = keysToSavePrompt(++seed, "p");
+    }
+    std::set<std::string> leftovers;
+    for (const char* name : {"first", "second"}) {
+        fs::create_directory(scratch.path() / name);
+        std::vector<HeldGame> game = {startGame(seed, scratch.path() / name, 2)};
+        const std::string keys = win->keys + "1\n";
+        ASSERT_EQ(write(game[0].keyboard, keys.data(), keys.size()),
+                  static_cast<ssize_t>(keys.size()));
+        close(game[0].keyboard);
+        readUntil(game, FAREWELL);  // it ends in its save, before any farewell
+        waitpid(game[0].pid, nullptr, 0);
+        for (const auto& item : fs::directory_iterator(scratch.path() / name)) {
+            const std::string file = item.path().filename().string();
+            if (file.starts_with("dice_data.dat.") && file.ends_with(".new")) {
+                leftovers.insert(file);
+            }
+        }
+    }
+    EXPECT_EQ(leftovers.size(), 2u) << ::testing::PrintToString(leftovers);
 }
 
 // ---- One process saving or being killed while another looks ----
@@ -317,7 +344,7 @@ TEST_F(SharedFolder, WhatOthersPlantInTheFolderIsNeverWrittenThroughNorWaitedOn)
     }
     saveWin(12);
     EXPECT_EQ(screen(), "セーブしました！\n");
-    EXPECT_EQ(readFile(outside), "someone else's file\n");
+    EXPECT_EQ(fileText(outside), "someone else's file\n");
     for (const char* file : {"ranking.lock", "dice_data.dat", "name_data.dat"}) {
         EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(scratch_.path() / file))) << file;
     }
@@ -337,19 +364,47 @@ TEST_F(SharedFolder, WhatOthersPlantInTheFolderIsNeverWrittenThroughNorWaitedOn)
 TEST_F(SharedFolder, WithoutTheLockASaveChangesNothingAndTheDisplayShowsNothing) {
     const int held = open((scratch_.path() / "ranking.lock").c_str(), O_RDWR);
     ASSERT_EQ(flock(held, LOCK_EX), 0);
-    const std::string counts = readFile(scratch_.path() / "dice_data.dat");
-    const std::string names = readFile(scratch_.path() / "name_data.dat");
+    const std::string counts = fileText(scratch_.path() / "dice_data.dat");
+    const std::string names = fileText(scratch_.path() / "name_data.dat");
     g_rankingFaults.lockWaitMilliseconds = 200;
     saveWin(5);
     EXPECT_EQ(screen(), "セーブ失敗\n");
-    EXPECT_EQ(readFile(scratch_.path() / "dice_data.dat"), counts);
-    EXPECT_EQ(readFile(scratch_.path() / "name_data.dat"), names);
+    EXPECT_EQ(fileText(scratch_.path() / "dice_data.dat"), counts);
+    EXPECT_EQ(fileText(scratch_.path() / "name_data.dat"), names);
     type("1\n");
     showRanking();
     EXPECT_EQ(screen(), "記録がないです\n");
     close(held);
     saveWin(5);
     EXPECT_EQ(screen(), "セーブしました！\n");
+}
+
+TEST_F(SharedFolder, ALockFileReplacedWhileASaveWaitsIsLockedAfresh) {
+    // The lock's file is replaced while a save waits for it; the one who held the old file holds
+    // the new one too, and only then lets go of the old. The save, locking the old file, must
+    // see that it is no longer the lock and wait for the new one, in vain.
+    const fs::path lock = scratch_.path() / "ranking.lock";
+    const int old = open(lock.c_str(), O_RDWR);
+    ASSERT_EQ(flock(old, LOCK_EX), 0);
+    const std::string counts = fileText(scratch_.path() / "dice_data.dat");
+    const pid_t saver = fork();
+    if (saver == 0) {
+        close(old);  // else this process would keep the old file locked too
+        g_rankingFaults.lockWaitMilliseconds = 1000;
+        saveWin(5);
+        _exit(screen() == "セーブ失敗\n" ? 0 : 1);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const fs::path replacement = scratch_.path() / "ranking.lock.new";
+    const int held = open(replacement.c_str(), O_RDWR | O_CREAT, 0666);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    fs::rename(replacement, lock);
+    close(old);
+    int status = -1;
+    waitpid(saver, &status, 0);
+    close(held);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(fileText(scratch_.path() / "dice_data.dat"), counts);
 }
 
 TEST_F(SharedFolder, ASaveKilledAnywhereLeavesAWholePairAndTheNextSaveWorks) {

@@ -1,6 +1,7 @@
 // The ranking files: their display, the save's ordering and its safety against failures.
 #include "records/ranking.h"
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "console/cp932.h"
 #include "harness.h"
 
 namespace numoteka::testing {
@@ -23,14 +25,6 @@ const char* const NAMES = "System/name_data.dat";
 // "テスト" in code page 932, the fixture's human name.
 const std::string TESTO = "\x83\x65\x83\x58\x83\x67";
 
-std::string joined(const std::vector<std::string>& lines, const char* end = "\r\n") {
-    std::string text;
-    for (const std::string& line : lines) {
-        text += line + end;
-    }
-    return text;
-}
-
 // 30 lines: the three tables in order, each given as its ten lines.
 std::vector<std::string> tables(std::vector<std::string> normal, std::vector<std::string> easy,
                                 std::vector<std::string> hard) {
@@ -41,6 +35,17 @@ std::vector<std::string> tables(std::vector<std::string> normal, std::vector<std
 }
 
 const std::vector<std::string> EMPTY_COUNTS(10, "5000");
+// Places 2 to 10 of a table shown with nothing in them.
+const std::string NINE_EMPTY_ROWS =
+    " 2位：\t\t 5000\n"
+    " 3位：\t\t 5000\n"
+    " 4位：\t\t 5000\n"
+    " 5位：\t\t 5000\n"
+    " 6位：\t\t 5000\n"
+    " 7位：\t\t 5000\n"
+    " 8位：\t\t 5000\n"
+    " 9位：\t\t 5000\n"
+    "10位：\t\t 5000\n";
 const std::vector<std::string> EMPTY_NAMES(10, "");
 
 // Every test runs in a fresh folder of its own.
@@ -48,6 +53,7 @@ class RankingTest : public SceneTest {
 protected:
     void SetUp() override {
         SceneTest::SetUp();
+        setRankingFolder("System", false);
         g_rankingFaults = {};
     }
 
@@ -58,16 +64,22 @@ protected:
 
     ScratchFolder scratch_{"numoteka_ranking_"};
 
-    static void write(const char* path, const std::string& bytes) {
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
-
     static std::optional<std::string> read(const char* path) {
         std::ifstream file(path, std::ios::binary);
         if (!file) {
             return std::nullopt;
         }
         return std::string(std::istreambuf_iterator<char>(file), {});
+    }
+
+    // The lines of the names file, each without its CR LF.
+    static std::vector<std::string> namesFileLines() {
+        const std::string text = fileText(NAMES);
+        std::vector<std::string> lines;
+        for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2) {
+            lines.push_back(text.substr(at, end - at));
+        }
+        return lines;
     }
 
     static std::set<std::string> folderFiles() {
@@ -81,14 +93,15 @@ protected:
     // A stored pair: normal and hard hold a few wins, easy is full.
     static void storeSample() {
         fs::create_directory("System");
-        write(COUNTS,
-              joined(tables(
-                  {"7", "8", "5000", "5000", "5000", "5000", "5000", "5000", "5000", "5000"},
-                  {"10", "12", "12", "20", "30", "40", "50", "60", "70", "80"},
-                  {"33", "5000", "5000", "5000", "5000", "5000", "5000", "5000", "5000", "5000"})));
-        write(NAMES, joined(tables({"n1", "n2", "", "", "", "", "", "", "", ""},
-                                   {"A", "B", "C", "D", "E", "F", "G", "H", "I", "J"},
-                                   {"h1", "", "", "", "", "", "", "", "", ""})));
+        writeFile(
+            COUNTS,
+            joined(tables(
+                {"7", "8", "5000", "5000", "5000", "5000", "5000", "5000", "5000", "5000"},
+                {"10", "12", "12", "20", "30", "40", "50", "60", "70", "80"},
+                {"33", "5000", "5000", "5000", "5000", "5000", "5000", "5000", "5000", "5000"})));
+        writeFile(NAMES, joined(tables({"n1", "n2", "", "", "", "", "", "", "", ""},
+                                       {"A", "B", "C", "D", "E", "F", "G", "H", "I", "J"},
+                                       {"h1", "", "", "", "", "", "", "", "", ""})));
     }
 };
 
@@ -111,16 +124,8 @@ TEST_F(RankingTest, FirstSaveWritesBothFilesWithCrLf) {
               "1.normal 2.easy 3.hard\n"
               "\nコンピュータ：ふにゃんこ丸 easy\n"
               "      名前\t\tターン数\n"
-              " 1位：テスト\t\t   12\n"
-              " 2位：\t\t 5000\n"
-              " 3位：\t\t 5000\n"
-              " 4位：\t\t 5000\n"
-              " 5位：\t\t 5000\n"
-              " 6位：\t\t 5000\n"
-              " 7位：\t\t 5000\n"
-              " 8位：\t\t 5000\n"
-              " 9位：\t\t 5000\n"
-              "10位：\t\t 5000\n");
+              " 1位：テスト\t\t   12\n" +
+                  NINE_EMPTY_ROWS);
     EXPECT_TRUE(allKeysRead());
 }
 
@@ -174,13 +179,14 @@ TEST_F(RankingTest, SavesKeepTheFewestTurnsWithStoredEntriesFirstOnTies) {
 
 TEST_F(RankingTest, HandEditedTableIsSortedStablyAndWrittenWithCrLf) {
     fs::create_directory("System");
-    write(COUNTS,
-          joined(tables(EMPTY_COUNTS, EMPTY_COUNTS,
-                        {"30", "10", "20", "10", "5000", "5000", "5000", "5000", "5000", "5000"}),
-                 "\n"));
-    write(NAMES,
-          joined(tables(EMPTY_NAMES, EMPTY_NAMES, {"P", "Q", "R", "S", "", "", "", "", "", ""}),
-                 "\n"));
+    writeFile(
+        COUNTS,
+        joined(tables(EMPTY_COUNTS, EMPTY_COUNTS,
+                      {"30", "10", "20", "10", "5000", "5000", "5000", "5000", "5000", "5000"}),
+               "\n"));
+    writeFile(NAMES,
+              joined(tables(EMPTY_NAMES, EMPTY_NAMES, {"P", "Q", "R", "S", "", "", "", "", "", ""}),
+                     "\n"));
     saveRecord('3', 25);
     EXPECT_EQ(screen(), "セーブしました！\n");
     EXPECT_EQ(
@@ -212,8 +218,8 @@ TEST_F(RankingTest, LfAndCrLfFilesShowAlike) {
         " 9位：i\t\t    9\n"
         "10位：j\t\t   10\n";
     for (const char* end : {"\r\n", "\n"}) {
-        write(COUNTS, joined(counts, end));
-        write(NAMES, joined(names, end));
+        writeFile(COUNTS, joined(counts, end));
+        writeFile(NAMES, joined(names, end));
         type("1\n");
         showRanking();
         EXPECT_EQ(screen(), expected) << "line end " << (end[0] == '\r' ? "CR LF" : "LF");
@@ -233,16 +239,8 @@ TEST_F(RankingTest, DisplayAsksAgainUntilTheChoiceIsValid) {
               "1.normal 2.easy 3.hard\n"
               "\nコンピュータ：魔王 hard\n"
               "      名前\t\tターン数\n"
-              " 1位：h1\t\t   33\n"
-              " 2位：\t\t 5000\n"
-              " 3位：\t\t 5000\n"
-              " 4位：\t\t 5000\n"
-              " 5位：\t\t 5000\n"
-              " 6位：\t\t 5000\n"
-              " 7位：\t\t 5000\n"
-              " 8位：\t\t 5000\n"
-              " 9位：\t\t 5000\n"
-              "10位：\t\t 5000\n");
+              " 1位：h1\t\t   33\n" +
+                  NINE_EMPTY_ROWS);
     EXPECT_TRUE(allKeysRead());
 }
 
@@ -256,7 +254,7 @@ TEST_F(RankingTest, DisplayWithoutEitherFileSaysSoAndReadsNoKey) {
     expectNoRecord("no folder");
     fs::create_directory("System");
     expectNoRecord("empty folder");
-    write(COUNTS, joined(std::vector<std::string>(30, "5000")));
+    writeFile(COUNTS, joined(std::vector<std::string>(30, "5000")));
     expectNoRecord("names missing");
     fs::rename(COUNTS, NAMES);
     expectNoRecord("counts missing");
@@ -264,8 +262,8 @@ TEST_F(RankingTest, DisplayWithoutEitherFileSaysSoAndReadsNoKey) {
 
 TEST_F(RankingTest, SaveWithOneFileMissingStartsFromEmptyTables) {
     fs::create_directory("System");
-    write(COUNTS, joined(tables({"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}, EMPTY_COUNTS,
-                                EMPTY_COUNTS)));
+    writeFile(COUNTS, joined(tables({"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"},
+                                    EMPTY_COUNTS, EMPTY_COUNTS)));
     saveRecord('2', 12);
     EXPECT_EQ(screen(), "セーブしました！\n");
     std::vector<std::string> counts(30, "5000");
@@ -282,7 +280,7 @@ TEST_F(RankingTest, SaveNeverWritesOverFilesItCannotRead) {
     fs::create_directory("System");
     const std::string stored = joined(
         tables({"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}, EMPTY_COUNTS, EMPTY_COUNTS));
-    write(COUNTS, stored);
+    writeFile(COUNTS, stored);
     fs::create_directory_symlink(fs::absolute("System"), NAMES);
     saveRecord('1', 12);
     EXPECT_EQ(screen(), "セーブ失敗\n");
@@ -298,7 +296,7 @@ TEST_F(RankingTest, WithoutTheFolderSaveFailsAndCreatesNothing) {
     EXPECT_EQ(screen(), "セーブ失敗\n");
     EXPECT_FALSE(fs::exists("System"));
 
-    write("System", "not a folder");  // a file where the folder should be
+    writeFile("System", "not a folder");  // a file where the folder should be
     saveRecord('1', 12);
     EXPECT_EQ(screen(), "セーブ失敗\n");
     EXPECT_EQ(read("System"), "not a folder");
@@ -310,15 +308,16 @@ TEST_F(RankingTest, WithoutTheFolderSaveFailsAndCreatesNothing) {
 TEST_F(RankingTest, ShortAndGarbledLinesGiveEmptyEntriesWithoutShifting) {
     fs::create_directory("System");
     // Counts: junk after many blanks, negative, too big, blanks around, junk after, empty,
-    // leading zeros, far too many digits; then valid lines, and the file ends after line 12
-    // without a line end.
-    write(COUNTS, "1" + std::string(100, ' ') +
-                      "x\r\n-3\r\n10000\r\n 42 \r\n12x\r\n\r\n0099\r\n99999999999999999999\r\n"
-                      "9\n10\r\n11\r\n12");
+    // leading zeros, far too many digits; then valid lines (line 11 padded with blanks to 64 bytes,
+    // as long as a count line may be), and the file ends after line 12 without a line end.
+    writeFile(COUNTS, "1" + std::string(100, ' ') +
+                          "x\r\n-3\r\n10000\r\n 42 \r\n12x\r\n\r\n0099\r\n99999999999999999999\r\n"
+                          "9\n10\r\n11" +
+                          std::string(62, ' ') + "\r\n12");
     // Names: 14 bytes are cut to 12; a double-byte character that would cross byte 12 goes
     // whole; a 200-byte line does not shift the lines after it.
-    write(NAMES, joined({"n1", "n2", "n3", "ABCDEFGHIJKLMN", "n5", "n6", "abcdefghijk\x83\x65",
-                         "n8", std::string(200, 'x'), "n10", TESTO + TESTO, "n12", "n13"}));
+    writeFile(NAMES, joined({"n1", "n2", "n3", "ABCDEFGHIJKLMN", "n5", "n6", "abcdefghijk\x83\x65",
+                             "n8", std::string(200, 'x'), "n10", TESTO + TESTO, "n12", "n13"}));
     type("1\n");
     showRanking();
     EXPECT_EQ(screen(),
@@ -351,10 +350,49 @@ TEST_F(RankingTest, ShortAndGarbledLinesGiveEmptyEntriesWithoutShifting) {
                   {TESTO, TESTO + TESTO, "n12", "", "", "", "", "", "", ""}, EMPTY_NAMES)));
 }
 
+TEST_F(RankingTest, FilesOfUpTo64KiBAreReadAndASaveCopiesNoMore) {
+    fs::create_directory("System");
+    writeFile(NAMES, joined(std::vector<std::string>(30, "")));
+    // A count of 7 at place 1, then blanks (a line too long to be a count) up to `size` bytes;
+    // with `thirtyLines` the blanks are the 30th line, which ends at the file's last byte.
+    const auto counts = [](size_t size, bool thirtyLines) {
+        const std::string lines = "7\r\n" + repeated("5000\r\n", thirtyLines ? 28 : 0);
+        return lines + std::string(size - lines.size() - 2, ' ') + "\r\n";
+    };
+    const struct {
+        size_t size;
+        bool thirtyLines;
+        bool readable;
+    } cases[] = {{65535, true, true},  {65536, true, true},  {65537, true, false},
+                 {65535, false, true}, {65536, false, true}, {65537, false, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.size) + (c.thirtyLines ? " bytes in 30 lines" : " bytes"));
+        writeFile(COUNTS, counts(c.size, c.thirtyLines));
+        type("1\n");
+        showRanking();
+        const std::string shown = screen();
+        EXPECT_EQ(shown.find(" 1位：\t\t    7\n") != std::string::npos, c.readable) << shown;
+        EXPECT_EQ(shown == "記録がないです\n", !c.readable);
+    }
+
+    // 30 lines that read well, and more after them: shown, but a save, which keeps a copy of the
+    // old counts whole, fails and leaves the pair as it was.
+    const std::string longer = counts(65536, true) + "x";
+    writeFile(COUNTS, longer);
+    type("1\n");
+    showRanking();
+    EXPECT_NE(screen().find(" 1位：\t\t    7\n"), std::string::npos);
+    saveRecord('1', 3);
+    EXPECT_EQ(screen(), "セーブ失敗\n");
+    EXPECT_EQ(read(COUNTS), longer);
+    EXPECT_EQ(folderFiles(),
+              (std::set<std::string>{"dice_data.dat", "name_data.dat", "ranking.lock"}));
+}
+
 TEST_F(RankingTest, ControlBytesInNamesAreShownAsQuestionMarks) {
     fs::create_directory("System");
-    write(COUNTS, joined(std::vector<std::string>(30, "5000")).replace(0, 4, "1"));
-    write(NAMES, "a\x1b[2Jb\x7f\tc\r\n" + joined(std::vector<std::string>(29, "")));
+    writeFile(COUNTS, joined(std::vector<std::string>(30, "5000")).replace(0, 4, "1"));
+    writeFile(NAMES, "a\x1b[2Jb\x7f\tc\r\n" + joined(std::vector<std::string>(29, "")));
     type("1\n");
     showRanking();
     const std::string shown = screen();
@@ -391,6 +429,52 @@ TEST_F(RankingTest, FailedSecondRenameOfAFirstSaveLeavesNoRankingFiles) {
     saveRecord('1', 20);
     EXPECT_EQ(screen(), "セーブ失敗\n");
     EXPECT_EQ(folderFiles(), std::set<std::string>{"ranking.lock"});
+}
+
+TEST_F(RankingTest, SaveForAnUnknownDifficultyFailsAndWritesNothing) {
+    fs::create_directory("System");
+    for (const Difficulty difficulty : {'0', '4', '\0'}) {
+        saveRecord(difficulty, 12);
+        EXPECT_EQ(screen(), "セーブ失敗\n") << static_cast<int>(difficulty);
+    }
+    EXPECT_TRUE(fs::is_empty("System"));
+}
+
+// A name may end in a lead byte whose trail byte never came: typed so on a Shift_JIS terminal
+// (the name entry takes any bytes up to the line end), or found so in a names file edited by
+// hand. A save keeps names to whole characters, as it does when it cuts a long name at 12
+// bytes, so such a byte must not be written: in the file it would take the line's CR as its
+// trail byte. (Found by the fuzz targets.)
+TEST_F(RankingTest, SaveNeverWritesANameEndingInHalfACharacter) {
+    fs::create_directory("System");
+    // "テ" and the lead byte of another character as the human's name.
+    std::memcpy(g_players[PLAYER_HUMAN].name, "\x83\x65\x83", 4);
+    saveRecord('1', 12);
+    ASSERT_EQ(screen(), "セーブしました！\n");
+    EXPECT_EQ(namesFileLines().at(0), "\x83\x65");
+
+    // A stored name that is one lead byte alone, kept at place 1 by a later win.
+    writeFile(COUNTS, "3\r\n" + repeated("5000\r\n", 29));
+    writeFile(NAMES, "\x83\r\n" + repeated("\r\n", 29));
+    std::memcpy(g_players[PLAYER_HUMAN].name, "A", 2);
+    saveRecord('1', 12);
+    ASSERT_EQ(screen(), "セーブしました！\n");
+    EXPECT_EQ(namesFileLines().at(0), "");
+    EXPECT_EQ(namesFileLines().at(1), "A");
+}
+
+// The same through a whole game on a Shift_JIS terminal: the name is the single byte 0xE3, the
+// game on easy is won and saved (seed 26, "1" and Enter over and over).
+TEST_F(RankingTest, WonGameOnAShiftJisTerminalSavesNoHalfCharacter) {
+    fs::create_directory("System");
+    const std::string shown =
+        playSession(26, "1\n\xe3\n2\n" + repeated("11\n", 59), TerminalEncoding::ShiftJis);
+    ASSERT_NE(shown.find(cp932("セーブしました！\n")), std::string::npos);
+    const std::vector<std::string> names = namesFileLines();
+    ASSERT_EQ(names.size(), 30u);
+    for (const std::string& name : names) {
+        EXPECT_FALSE(endsInHalfCharacter(name)) << "\"" << name << "\"";
+    }
 }
 
 }  // namespace

@@ -3,11 +3,11 @@
 // terminals that cannot answer.
 #include <poll.h>
 #include <pty.h>
-#include <utmp.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utmp.h>
 
 #include <chrono>
 #include <csignal>
@@ -31,12 +31,16 @@ const std::string FAREWELL_END = std::string(76, '/') + "\r\n\r\n\r\n";
 class OnATerminal : public ::testing::Test {
 protected:
     // Starts the game on a fresh terminal in a UTF-8 locale; `term` is TERM's value or unset.
-    void start(const char* term) {
+    // The game starts with the signal `ignored`, if any, ignored (as nohup starts a program).
+    void start(const char* term, int ignored = 0) {
         ASSERT_EQ(openpty(&terminal_, &program_, nullptr, nullptr, nullptr), 0);
         pid_ = fork();
         if (pid_ == 0) {
             setsid();
             login_tty(program_);
+            if (ignored != 0) {
+                signal(ignored, SIG_IGN);
+            }
             setenv("LANG", "C.UTF-8", 1);
             unsetenv("LC_ALL");
             unsetenv("LC_CTYPE");
@@ -170,6 +174,33 @@ TEST_F(OnATerminal, ASignalDuringTheQuestionLeavesTheTerminalAsItWas) {
         EXPECT_TRUE(modes.c_lflag & ICANON);
         finish();
     }
+}
+
+TEST_F(OnATerminal, ASignalIgnoredFromTheStartStaysIgnoredDuringTheQuestion) {
+    // Under nohup the terminal may go away while the game asks it: the game goes on.
+    start("xterm", SIGHUP);
+    ASSERT_TRUE(waitFor(QUESTION));
+    kill(pid_, SIGHUP);
+    typeKeys("\x1B[24;3R");
+    ASSERT_TRUE(waitFor(MENU_END));
+    typeKeys("2\r");
+    EXPECT_TRUE(waitFor(FAREWELL_END));
+    EXPECT_EQ(ending(), 0);
+}
+
+TEST_F(OnATerminal, WhatLookedLikeTheStartOfAReportReachesTheGameWhenTheInputEnds) {
+    // An ESC typed at the key wait after the opponent's greeting, then the end of input: the
+    // ESC is the key, so the game starts before it says goodbye.
+    start("xterm");
+    ASSERT_TRUE(waitFor(QUESTION));
+    typeKeys("\x1B[24;3R");
+    ASSERT_TRUE(waitFor(MENU_END));
+    typeKeys("1\rたろう\r1\r");
+    ASSERT_TRUE(waitFor("強さ：normal\r\n\r\n>>"));
+    typeKeys("\x1B\x04\x04");  // Ctrl-D after the ESC hands it over, the second ends the input
+    EXPECT_TRUE(waitFor(FAREWELL_END));
+    EXPECT_EQ(ending(), 0);
+    EXPECT_NE(shown_.find("ゲーム開始！！"), std::string::npos) << shown_;
 }
 
 }  // namespace

@@ -39,8 +39,8 @@ def sjis(text):
     return text.encode("cp932")
 
 
-def find_wine():
-    for candidate in ("wine", "wine64", "/usr/lib/wine/wine64"):
+def find_program(candidates):
+    for candidate in candidates:
         path = shutil.which(candidate)
         if path:
             return path
@@ -50,12 +50,18 @@ def find_wine():
 class Wine:
     def __init__(self, exe, prefix):
         self.exe = exe
-        self.command = find_wine()
+        self.command = find_program(("wine", "wine64", "/usr/lib/wine/wine64"))
+        self.server = find_program(("wineserver", "/usr/lib/wine/wineserver64",
+                                    "/usr/lib/wine/wineserver"))
         self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="")
         self.env.pop("NUMOTEKA_RANKING_DIR", None)
         # Make the prefix once, so that later runs start in about a second.
         subprocess.run([self.command, "wineboot", "--init"], env=self.env,
                        capture_output=True, timeout=300)
+
+    def stop(self):
+        """Waits for the prefix's wineserver to end, so that nothing writes there any more."""
+        subprocess.run([self.server, "-w"], env=self.env, timeout=60)
 
     def play(self, typed, workdir, arguments=(), env=None):
         """Exit status, standard output and standard error, CR LF read as LF (text mode)."""
@@ -259,6 +265,7 @@ def main():
                       all(sjis(SAVED) in game.shown for game in held) and kept == expected,
                       "two saves at once: statuses %r, kept %r, expected %r"
                       % (statuses, kept, expected))
+        wine.stop()
     if checks.failures:
         print("\n\n".join(checks.failures))
     print("wine: %d passed, %d failed" % (checks.passed, len(checks.failures)))

@@ -1,7 +1,7 @@
 // Writes the game's code page 932 conversion tables from the C library's own converter
 // (iconv's "CP932"), so that the game converts the same way on every system without one.
 //
-// Usage: cp932_tables src/core/cp932_tables.inc
+// Usage: cp932_tables src/console/cp932_tables.inc
 #include <iconv.h>
 
 #include <cstdint>
@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "utf8.h"
 
 namespace {
 
@@ -33,26 +35,6 @@ bool convert(iconv_t converter, const std::string& input, std::string& output) {
     }
     output.assign(buffer, static_cast<size_t>(out - buffer));
     return inLeft == 0;
-}
-
-std::string utf8(char32_t c) {
-    std::string s;
-    if (c < 0x80) {
-        s += static_cast<char>(c);
-    } else if (c < 0x800) {
-        s += static_cast<char>(0xC0 | c >> 6);
-        s += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        s += static_cast<char>(0xE0 | c >> 12);
-        s += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        s += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        s += static_cast<char>(0xF0 | c >> 18);
-        s += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-        s += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        s += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return s;
 }
 
 // The one character of a UTF-8 text, or NONE.

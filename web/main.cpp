@@ -2,6 +2,8 @@
 // The page passes the text of "seed" in its address (?seed=N), when there is one, as the one
 // argument; a seed the command line would refuse is left out, and the clock seeds the game.
 // The rankings live in the browser's storage, in a folder mounted on IndexedDB.
+#include <emscripten/emscripten.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -9,13 +11,25 @@
 
 #include "core/command_line.h"
 
-// The page's side (web/numoteka_library.js).
-extern "C" {
-// Mounts the browser's storage at `folder`, which is made.
-void numoteka_mount_storage(const char* folder);
+// The page's side, which clang-format leaves alone. Each body is one line to the compiler: no //
+// comments in them.
+
+// clang-format off
+
+// Mounts the browser's storage at `folder`, which is made: it is kept in IndexedDB, in a database
+// named after the folder, one record per file.
+EM_JS(void, numoteka_mount_storage, (const char* folder), {
+    const path = UTF8ToString(folder);
+    FS.mkdir(path);
+    FS.mount(IDBFS, {}, path);
+});
+
 // Tells the page that the program has ended with `status`.
-void numoteka_program_ended(int status);
-}
+EM_JS(void, numoteka_program_ended, (int status), {
+    Module["terminal"].programEnded(status);
+});
+
+// clang-format on
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <array>
 #include <cstdint>
 
+#include "console/console.h"
 #include "contests/minigames.h"
-#include "core/console.h"
 #include "core/primitives.h"
 #include "core/random.h"
 #include "core/stats.h"

@@ -1,7 +1,7 @@
 // The events of the squares 1 to 29.
 #pragma once
 
-#include "core/records.h"
+#include "core/players.h"
 
 namespace numoteka {
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "core/console.h"
+#include "console/console.h"
 #include "core/primitives.h"
 #include "core/random.h"
 #include "core/stats.h"

@@ -1,7 +1,7 @@
 // The battle fought after every round.
 #pragma once
 
-#include "core/records.h"
+#include "core/players.h"
 
 namespace numoteka {
 

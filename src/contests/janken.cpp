@@ -1,5 +1,5 @@
+#include "console/console.h"
 #include "contests/minigames.h"
-#include "core/console.h"
 #include "core/primitives.h"
 #include "core/random.h"
 #include "core/stats.h"

@@ -1,7 +1,7 @@
 // The three mini-games that the game squares start.
 #pragma once
 
-#include "core/records.h"
+#include "core/players.h"
 
 namespace numoteka {
 

@@ -1,6 +1,6 @@
 #include "board/squares.h"
+#include "console/console.h"
 #include "contests/minigames.h"
-#include "core/console.h"
 #include "core/primitives.h"
 #include "core/random.h"
 #include "core/stats.h"

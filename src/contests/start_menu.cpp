@@ -1,5 +1,5 @@
+#include "console/console.h"
 #include "contests/minigames.h"
-#include "core/console.h"
 #include "core/primitives.h"
 
 namespace numoteka {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/console.h"
+#include "console/console.h"
 #include "core/game.h"
 #include "records/ranking.h"
 

@@ -3,11 +3,11 @@
 #include <cstring>
 #include <string>
 
+#include "console/console.h"
 #include "contests/battle.h"
-#include "core/console.h"
+#include "core/players.h"
 #include "core/primitives.h"
 #include "core/random.h"
-#include "core/records.h"
 #include "core/turns.h"
 #include "records/ranking.h"
 

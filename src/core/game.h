@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "core/records.h"
+#include "core/players.h"
 
 namespace numoteka {
 

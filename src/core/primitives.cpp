@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/console.h"
+#include "console/console.h"
 
 namespace numoteka {
 

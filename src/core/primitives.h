@@ -1,7 +1,7 @@
 // The primitives through which every scene paces and shows the game.
 #pragma once
 
-#include "core/records.h"
+#include "core/players.h"
 
 namespace numoteka {
 

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "core/players.h"
 #include "core/primitives.h"
-#include "core/records.h"
 
 namespace numoteka {
 

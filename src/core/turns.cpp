@@ -1,7 +1,7 @@
 #include "core/turns.h"
 
 #include "board/squares.h"
-#include "core/console.h"
+#include "console/console.h"
 #include "core/primitives.h"
 #include "core/random.h"
 #include "core/stats.h"

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <utility>
 
-#include "core/console.h"
-#include "core/cp932.h"
+#include "console/console.h"
+#include "console/cp932.h"
 #include "core/primitives.h"
 #include "records/ranking_store.h"
 
@@ -79,8 +79,9 @@ Store readLines(const std::string& path, FileLines& lines) {
     size_t length = 0;  // bytes of the line, kept or not
     size_t total = 0;
     int byte = 0;
-    while (lines.count < FILE_LINES && total++ < STORE_FILE_LIMIT &&
-           (byte = std::getc(file)) != EOF) {
+    // One byte beyond the limit is read, to tell a file of the limit's length from a longer one.
+    while (lines.count < FILE_LINES && (byte = std::getc(file)) != EOF &&
+           ++total <= STORE_FILE_LIMIT) {
         if (byte == '\n') {
             endLine(lines, line, length);
             length = 0;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/records.h"
+#include "core/players.h"
 
 namespace numoteka {
 

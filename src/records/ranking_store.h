@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -14,7 +15,7 @@ inline constexpr const char* NAMES_FILE = "name_data.dat";
 // The lock's own file, in the same folder.
 inline constexpr const char* LOCK_FILE = "ranking.lock";
 
-// A file of the folder.
+// A file of the folder, with the platform's separator.
 std::string storePath(const std::string& folder, const char* file);
 
 // Neither ranking file is ever longer than this; one that is, was not written by the game.
@@ -44,12 +45,12 @@ public:
     bool release();
 
 private:
+    // What the platform lets go of to release the lock: a file descriptor, a HANDLE or the
+    // number of a Web Lock; NO_LOCK while there is none.
+    static constexpr intptr_t NO_LOCK = -1;
+
     bool held_ = false;
-#ifdef _WIN32
-    void* file_ = nullptr;  // a HANDLE
-#else
-    int file_ = -1;
-#endif
+    intptr_t lock_ = NO_LOCK;
 };
 
 // Whether a save that ended between its two renames left the pair with new turn counts and old

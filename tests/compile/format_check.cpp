@@ -1,6 +1,6 @@
 // Compiled by the tests with one of the macros below defined, each a mistake the console's
 // formats must refuse while compiling; without any, it must compile.
-#include "core/console.h"
+#include "console/console.h"
 
 void sayEverything(const char* name, char* edited) {
     numoteka::say("%s\t%-12s %5d %3.0f%%\n", name, edited, 42, 12.5);

@@ -27,6 +27,11 @@ constexpr size_t wholeCharacters(std::string_view text, size_t limit) {
     }
 }
 
+// Whether a text ends in a lead byte without its trail byte, which pairs with what follows.
+constexpr bool endsInHalfCharacter(std::string_view text) {
+    return wholeCharacters(text, text.size()) != text.size();
+}
+
 // UTF-8, with the padding below, is at most this many times as long as the code page 932 it
 // came from.
 constexpr size_t UTF8_GROWTH = 3;

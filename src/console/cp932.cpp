@@ -1,4 +1,4 @@
-#include "core/cp932.h"
+#include "console/cp932.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -8,7 +8,7 @@ namespace numoteka {
 
 namespace {
 
-#include "core/cp932_tables.inc"
+#include "console/cp932_tables.inc"
 
 constexpr char16_t NO_CHARACTER = 0xFFFF;
 constexpr uint16_t NO_CODE = 0xFFFF;

@@ -1,4 +1,4 @@
-#include "core/records.h"
+#include "core/players.h"
 
 namespace numoteka {
 

@@ -1,0 +1,304 @@
+#include "console/console.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+#include "console/cp932.h"
+#include "console/output.h"
+#include "console/report_filter.h"
+#include "console/terminal.h"
+
+namespace numoteka {
+
+namespace {
+
+struct Console {
+    TerminalEncoding encoding = TerminalEncoding::Utf8;
+    bool inMemory = false;
+    std::string typed;  // the memory terminal's keyboard
+    size_t typedRead = 0;
+    bool sourceEnded = false;
+    std::string heldRaw;         // raw bytes kept back for the next piece (a split character or CR)
+    bool filterReports = false;  // the terminal was asked where its cursor stands
+    ReportFilter reports;
+    std::string pending;  // code page 932 bytes of the last piece, read through g_typedInput
+    const char* pendingEnd = nullptr;
+};
+
+Console g_console;
+
+}  // namespace
+
+OutputBuffer g_output;
+Look g_look = LOOK_UTF8;
+
+void growOutput(size_t most) {
+    const size_t capacity = std::max(2 * g_output.capacity, g_output.size + most);
+    std::unique_ptr<char[]> grown(new char[capacity]);
+    std::copy_n(g_output.bytes.get(), g_output.size, grown.get());
+    g_output.bytes = std::move(grown);
+    g_output.capacity = capacity;
+}
+
+namespace {
+
+// Moves what the user typed to `raw`, up to the end of the line or until `raw` holds a whole
+// piece. Returns whether the line ended; sets `sourceEnded` when the input has no more bytes.
+bool pullTyped(std::string& raw) {
+    if (g_console.inMemory) {
+        const std::string_view rest = std::string_view(g_console.typed).substr(g_console.typedRead);
+        const std::string_view room = rest.substr(0, terminal::INPUT_PIECE - raw.size());
+        const size_t lineFeed = room.find('\n');
+        const size_t taken = lineFeed == std::string_view::npos ? room.size() : lineFeed + 1;
+        raw.append(room.substr(0, taken));
+        g_console.typedRead += taken;
+        g_console.sourceEnded = taken == rest.size() && lineFeed == std::string_view::npos &&
+                                raw.size() < terminal::INPUT_PIECE;
+        return lineFeed != std::string_view::npos;
+    }
+    while (raw.size() < terminal::INPUT_PIECE) {
+        const int byte = terminal::readByte();
+        if (byte == EOF) {
+            g_console.sourceEnded = true;
+            raw += std::exchange(g_console.reports.held, {});
+            return false;
+        }
+        if (g_console.filterReports) {
+            filterReport(g_console.reports, static_cast<char>(byte), raw);
+        } else {
+            raw.push_back(static_cast<char>(byte));
+        }
+        if (byte == '\n') {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Where a piece that stops inside a line must be cut: before a trailing CR (it may belong to
+// a CR LF) and, on a UTF-8 terminal, before a character whose bytes are not all there yet.
+size_t safeCut(const std::string& raw) {
+    size_t cut = raw.size();
+    if (g_console.encoding == TerminalEncoding::Utf8) {
+        for (size_t back = 1; back <= 3 && back <= raw.size(); ++back) {
+            const auto byte = static_cast<unsigned char>(raw[raw.size() - back]);
+            if ((byte & 0xC0) != 0x80) {
+                const size_t needed = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+                if (needed > back) {
+                    cut = raw.size() - back;
+                }
+                break;
+            }
+        }
+    }
+    if (cut > 0 && raw[cut - 1] == '\r') {
+        --cut;
+    }
+    return cut;
+}
+
+void (*g_readObserver)() = nullptr;
+void (*g_waitObserver)(Wait wait, bool outputWaiting) = nullptr;
+
+// Reads the next line (or piece of a long line) typed, as code page 932, into `pending`.
+void readTypedPiece() {
+    flushOutput();
+    std::string raw = std::exchange(g_console.heldRaw, {});
+    // Keys typed while the terminal was asked may hold whole lines already.
+    const size_t heldLineEnd = raw.find('\n');
+    bool lineEnded = heldLineEnd != std::string::npos;
+    if (lineEnded) {
+        g_console.heldRaw = raw.substr(heldLineEnd + 1);
+        raw.resize(heldLineEnd + 1);
+    } else {
+        waiting(Wait::KEYS);
+        lineEnded = !g_console.sourceEnded && pullTyped(raw);
+    }
+    if (raw.empty()) {
+        throw InputEnded{};
+    }
+    if (lineEnded) {
+        // Text mode: a CR LF line end reads as LF.
+        if (raw.size() >= 2 && raw[raw.size() - 2] == '\r') {
+            raw.erase(raw.size() - 2, 1);
+        }
+    } else if (!g_console.sourceEnded) {
+        const size_t cut = safeCut(raw);
+        if (cut > 0) {
+            g_console.heldRaw = raw.substr(cut);
+            raw.resize(cut);
+        }
+    }
+    if (g_console.encoding == TerminalEncoding::Utf8) {
+        g_console.pending.clear();
+        appendCp932(g_console.pending, raw);
+    } else {
+        g_console.pending = std::move(raw);
+    }
+    g_typedInput.next = g_console.pending.data();
+    g_console.pendingEnd = g_typedInput.next + g_console.pending.size();
+}
+
+void resetConsole(TerminalEncoding encoding, bool inMemory, bool padAmbiguous) {
+    // The output buffer keeps its room for the next terminal; what it held is dropped.
+    g_output.size = 0;
+    g_output.shown = 0;
+    g_console = Console{};
+    g_typedInput.next = nullptr;
+    g_typedInput.end = nullptr;
+    g_console.encoding = encoding;
+    g_console.inMemory = inMemory;
+    if (encoding == TerminalEncoding::ShiftJis) {
+        g_look = LOOK_CP932;
+    } else {
+        g_look = padAmbiguous ? LOOK_UTF8_PADDED : LOOK_UTF8;
+    }
+}
+
+// The same name, any case, in ASCII.
+bool sameCodeSet(std::string_view name, std::string_view known) {
+    return name.size() == known.size() &&
+           std::equal(name.begin(), name.end(), known.begin(), [](char a, char b) {
+               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+               return lower(a) == lower(b);
+           });
+}
+
+}  // namespace
+
+TerminalEncoding encodingFromLocale() {
+    if (terminal::speaksCodePage932()) {
+        return TerminalEncoding::ShiftJis;
+    }
+    for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value == nullptr || *value == '\0') {
+            continue;
+        }
+        const std::string_view locale(value);
+        const size_t dot = locale.find('.');
+        if (dot == std::string_view::npos) {
+            return TerminalEncoding::Utf8;
+        }
+        const std::string_view codeSet = locale.substr(dot + 1, locale.find('@', dot) - dot - 1);
+        for (const char* shiftJis : {"SJIS", "Shift_JIS", "CP932", "Windows-31J"}) {
+            if (sameCodeSet(codeSet, shiftJis)) {
+                return TerminalEncoding::ShiftJis;
+            }
+        }
+        return TerminalEncoding::Utf8;
+    }
+    return TerminalEncoding::Utf8;
+}
+
+void attachTerminal(TerminalEncoding encoding, bool askWidth) {
+    terminal::Attached attached = terminal::attach(askWidth && encoding == TerminalEncoding::Utf8);
+    resetConsole(encoding, false, attached.drawsAmbiguousNarrow);
+    g_console.heldRaw = std::move(attached.typedAhead);
+    // A report may still come, late, among the keys.
+    g_console.filterReports = attached.reportsMayCome;
+    g_console.reports = std::move(attached.reports);
+}
+
+void attachMemoryTerminal(std::string typed, TerminalEncoding encoding, bool padAmbiguous) {
+    resetConsole(encoding, true, padAmbiguous);
+    g_console.typed = std::move(typed);
+}
+
+std::string takeTerminalOutput() {
+    std::string taken(g_output.bytes.get(), g_output.size);
+    g_output.size = 0;
+    g_output.shown = 0;
+    return taken;
+}
+
+void flushOutput() {
+    if (g_console.inMemory) {
+        g_output.shown = g_output.size;
+        return;
+    }
+    if (g_output.size == 0) {
+        return;
+    }
+    // Shown before the game goes on, so that what was written before a pause is on the screen
+    // while the pause runs.
+    terminal::write(g_output.bytes.get(), g_output.size);
+    g_output.size = 0;
+}
+
+std::string toCp932(std::string_view utf8) {
+    std::string cp932;
+    appendCp932(cp932, utf8);
+    return cp932;
+}
+
+std::string fromCp932(std::string_view cp932) {
+    std::string utf8;
+    appendUtf8(utf8, cp932, false);
+    return utf8;
+}
+
+void writeText(std::string_view cp932) {
+    const size_t growth = g_look == LOOK_CP932 ? 1 : UTF8_GROWTH;
+    outputWritten(writeForTerminal(outputRoom(growth * cp932.size()), cp932, g_look));
+}
+
+TypedInput g_typedInput;
+
+unsigned char readByteSlowly() {
+    if (g_readObserver != nullptr) {
+        g_readObserver();
+    }
+    while (g_typedInput.next == g_console.pendingEnd) {
+        readTypedPiece();
+    }
+    const auto byte = static_cast<unsigned char>(*g_typedInput.next++);
+    g_typedInput.end = g_readObserver != nullptr ? g_typedInput.next : g_console.pendingEnd;
+    return byte;
+}
+
+void readLine(char* line, size_t size) {
+    if (g_readObserver != nullptr) {
+        g_readObserver();
+    }
+    size_t length = 0;
+    for (;;) {
+        while (g_typedInput.next == g_console.pendingEnd) {
+            readTypedPiece();
+        }
+        const char* start = g_typedInput.next;
+        const size_t left = static_cast<size_t>(g_console.pendingEnd - start);
+        const auto* lineFeed = static_cast<const char*>(std::memchr(start, '\n', left));
+        const size_t taken = lineFeed != nullptr ? static_cast<size_t>(lineFeed - start) : left;
+        const size_t kept = std::min(taken, size - 1 - length);
+        std::memcpy(line + length, start, kept);
+        length += kept;
+        g_typedInput.next = start + taken + (lineFeed != nullptr ? 1 : 0);
+        if (lineFeed != nullptr) {
+            break;
+        }
+    }
+    line[length] = '\0';
+    g_typedInput.end = g_readObserver != nullptr ? g_typedInput.next : g_console.pendingEnd;
+}
+
+void waiting(Wait wait) {
+    if (g_waitObserver != nullptr) {
+        g_waitObserver(wait, g_output.size > g_output.shown);
+    }
+}
+
+void setWaitObserver(void (*observer)(Wait wait, bool outputWaiting)) {
+    g_waitObserver = observer;
+}
+
+void setReadObserver(void (*observer)()) {
+    g_readObserver = observer;
+    g_typedInput.end = observer != nullptr ? g_typedInput.next : g_console.pendingEnd;
+}
+
+}  // namespace numoteka

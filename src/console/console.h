@@ -1,0 +1,92 @@
+// The console layer. Inside the game every text is code page 932 bytes; this layer alone
+// knows how the terminal encodes text and converts at its edge.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "console/format.h"
+
+namespace numoteka {
+
+enum class TerminalEncoding {
+    Utf8,      // convert code page 932 to UTF-8 on output and back on input
+    ShiftJis,  // the terminal speaks code page 932 itself: bytes pass through
+};
+
+// Thrown by the first read that finds the input exhausted; the game flow ends the program on it.
+struct InputEnded {};
+
+// The encoding named by the first of LC_ALL, LC_CTYPE and LANG that is set and not empty.
+TerminalEncoding encodingFromLocale();
+
+// The board and the texts are laid out for a console on which every double-byte character of
+// code page 932 takes two columns. Many UTF-8 terminals draw the East Asian "ambiguous" ones
+// ("―", "□", "◆", "★", "×", ...) in one; on such a terminal each of them is followed by a
+// space on output.
+
+// Talk to standard input and output. When both are a UTF-8 terminal and `askWidth` is set, it
+// is asked first how wide it draws ambiguous characters.
+void attachTerminal(TerminalEncoding encoding, bool askWidth = true);
+
+// Talk to memory instead: `typed` is what the user types, in the terminal's encoding.
+// `padAmbiguous` acts as a terminal that draws ambiguous characters in one column.
+void attachMemoryTerminal(std::string typed, TerminalEncoding encoding, bool padAmbiguous = false);
+
+// What the game wrote to the memory terminal since the last call, in the terminal's encoding.
+std::string takeTerminalOutput();
+
+// Sends everything written so far to the terminal.
+void flushOutput();
+
+// Source text is UTF-8; the game's texts are code page 932. Characters that code page 932
+// cannot hold become "?".
+std::string toCp932(std::string_view utf8);
+std::string fromCp932(std::string_view cp932);
+
+// Writes code page 932 bytes as they are.
+void writeText(std::string_view cp932);
+
+// What readByte() reads from: the code page 932 bytes of the line typed that are not read yet.
+// Kept here so that reading a byte, done once per key, is inline. While a test observes the
+// reads, `end` stays at `next`, so that every read takes the way past the observer.
+struct TypedInput {
+    const char* next = nullptr;
+    const char* end = nullptr;
+};
+extern TypedInput g_typedInput;
+
+// readByte() when g_typedInput holds no byte: calls the observer, reads the next line (or
+// piece of a long line) typed if need be, and returns its next byte.
+unsigned char readByteSlowly();
+
+// One byte of code page 932 input. Throws InputEnded at the end of input.
+inline unsigned char readByte() {
+    if (g_typedInput.next != g_typedInput.end) {
+        return static_cast<unsigned char>(*g_typedInput.next++);
+    }
+    return readByteSlowly();
+}
+
+// Reads the bytes typed up to the next line feed, which is consumed and not kept: the first
+// `size` - 1 of them go to `line`, NUL-terminated, the rest are dropped. Throws InputEnded when
+// the input ends before the line does.
+void readLine(char* line, size_t size);
+
+// For tests: `observer` is called at the start of every readByte() and readLine(), so a test
+// can look at the game's state whenever it waits for input. nullptr calls nothing.
+void setReadObserver(void (*observer)());
+
+// The moments the game waits: for keys it has not been given yet, or in a pause.
+enum class Wait { KEYS, PAUSE };
+
+// Says that the game waits now: the console does before it reads the next line typed, and
+// delayPause() before it counts.
+void waiting(Wait wait);
+
+// For tests: `observer` hears of every wait, and whether text written before it was still
+// waiting to be shown then. nullptr calls nothing.
+void setWaitObserver(void (*observer)(Wait wait, bool outputWaiting));
+
+}  // namespace numoteka

@@ -1,0 +1,42 @@
+// What the console needs of the platform's terminal: set it up, read what is typed, show what
+// the game writes. One file per platform answers (terminal_posix.cpp, terminal_windows.cpp,
+// terminal_web.cpp), and the build compiles the one of the platform it builds for.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "console/report_filter.h"
+
+namespace numoteka::terminal {
+
+// Raw input is taken in pieces of at most this many bytes (or one line, if shorter), so that
+// a line of any length costs bounded memory.
+inline constexpr size_t INPUT_PIECE = 4096;
+
+// Whether the platform's console is switched to code page 932 for the game, whatever the
+// locale says.
+bool speaksCodePage932();
+
+// What setting up the terminal found out.
+struct Attached {
+    bool drawsAmbiguousNarrow = false;
+    // The terminal was asked where its cursor stands: its answer may still come among the
+    // keys, and `reports` holds what of it has come so far.
+    bool reportsMayCome = false;
+    ReportFilter reports;
+    std::string typedAhead;  // keys typed while the terminal was asked
+};
+
+// Sets up standard input and output for the game. With `askWidth` (the terminal speaks
+// UTF-8), the terminal is asked how wide it draws ambiguous characters, where it can be.
+Attached attach(bool askWidth);
+
+// The next byte typed, or EOF once the input has ended. As on a terminal in canonical mode,
+// it waits for the user to finish a line.
+int readByte();
+
+// Shows `size` bytes on the terminal; returns once they are sent.
+void write(const char* bytes, size_t size);
+
+}  // namespace numoteka::terminal

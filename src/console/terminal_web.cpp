@@ -1,0 +1,77 @@
+// The terminal of a web page: xterm.js, reached through the object `terminal` that the page's
+// script (web/page.js) hands the game. Each call waits for the page, the game's stack put aside
+// meanwhile (EM_ASYNC_JS), so that the game reads and writes as on any terminal.
+#include <emscripten/emscripten.h>
+
+#include <cstdio>
+
+#include "console/terminal.h"
+
+// The JavaScript halves, which clang-format leaves alone. Each body is one line to the
+// compiler: no // comments in them.
+
+// clang-format off
+
+// Whether xterm.js drew "□" in one column.
+EM_ASYNC_JS(int, numoteka_terminal_draws_ambiguous_narrow, (), {
+    return (await Module["terminal"].drawsAmbiguousNarrow()) ? 1 : 0;
+});
+
+// Writes UTF-8 bytes to the terminal; returns once they are on the screen. The page gets a copy:
+// the game's memory may move while it writes.
+EM_ASYNC_JS(void, numoteka_terminal_write, (const char* bytes, size_t size), {
+    await Module["terminal"].write(HEAPU8.slice(bytes, bytes + size));
+});
+
+// Waits for a line the user finished (Enter ends it) and copies up to `capacity` bytes of it,
+// never past its line feed, into `buffer`. Returns how many; 0 once the input has ended.
+EM_ASYNC_JS(size_t, numoteka_terminal_read, (char* buffer, size_t capacity), {
+    const bytes = await Module["terminal"].read(capacity);
+    HEAPU8.set(bytes, buffer);
+    return bytes.length;
+});
+
+// clang-format on
+
+namespace numoteka::terminal {
+
+namespace {
+
+// Bytes of the lines typed in the page, not yet taken by readByte().
+struct PageInput {
+    char bytes[INPUT_PIECE];
+    size_t size = 0;
+    size_t next = 0;
+};
+PageInput g_pageInput;
+
+}  // namespace
+
+bool speaksCodePage932() {
+    return false;
+}
+
+// xterm.js is asked as a terminal is: where does the cursor stand after "□"? It answers the
+// page, so no report ever comes among the keys.
+Attached attach(bool askWidth) {
+    Attached attached;
+    attached.drawsAmbiguousNarrow = askWidth && numoteka_terminal_draws_ambiguous_narrow() != 0;
+    return attached;
+}
+
+int readByte() {
+    if (g_pageInput.next == g_pageInput.size) {
+        g_pageInput.size = numoteka_terminal_read(g_pageInput.bytes, sizeof g_pageInput.bytes);
+        g_pageInput.next = 0;
+        if (g_pageInput.size == 0) {
+            return EOF;
+        }
+    }
+    return static_cast<unsigned char>(g_pageInput.bytes[g_pageInput.next++]);
+}
+
+void write(const char* bytes, size_t size) {
+    numoteka_terminal_write(bytes, size);
+}
+
+}  // namespace numoteka::terminal
