@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/replay.h"
 #include "harness.h"
 #include "texts.h"
 
@@ -34,6 +35,9 @@ TEST(CommandLine, OptionsAnswerOrRefuseWithTheirStatus) {
     };
     const std::string version = std::string("numoteka ") + NUMOTEKA_VERSION + "\n";
     const std::string badSeed = "' (a decimal number from 0 to 4294967295)";
+    const std::string badDate = "' (YYYY-MM-DD, from 2000-01-01 to today in Japan)";
+    const std::string badCode = "invalid replay code (cut short, changed, or not from this game)";
+    const std::string onlyOne = "only one of '--seed', '--daily' and '--replay' may be given";
     const Case cases[] = {
         {{"--help"}, 0, USAGE_START, "", false},
         {{"-h"}, 0, cp932(USAGE_START.c_str()), "", false, "ja_JP.SJIS"},
@@ -55,6 +59,16 @@ TEST(CommandLine, OptionsAnswerOrRefuseWithTheirStatus) {
          "",
          "option '--ranking-dir' needs a folder name, not an empty one"},
         {{"stray"}, 2, "", "unexpected argument 'stray'"},
+        {{"--daily=2026-02-30"}, 2, "", "invalid date '2026-02-30" + badDate},
+        {{"--daily=1999-12-31"}, 2, "", "invalid date '1999-12-31" + badDate},
+        {{"--daily=9999-01-01"}, 2, "", "invalid date '9999-01-01" + badDate},
+        {{"--daily", "2026-12-08"}, 2, "", "unexpected argument '2026-12-08'"},
+        {{"--replay"}, 2, "", "option '--replay' requires an argument"},
+        {{"--replay=AZTkHsRu"}, 2, "", badCode},
+        {{"--seed", "1", "--daily"}, 2, "", onlyOne},
+        {{"--replay", "x", "--seed=1"}, 2, "", badCode},
+        {{"--replay", encodeReplay({dailySeed(0), 0, "2\n"}), "--seed=1"}, 2, "", onlyOne},
+        {{"--daily=2000-01-01", "--replay=x"}, 2, "", badCode},
         {{"--seed", "1", "--", "--help"}, 2, "", "unexpected argument '--help'"},
     };
     ScratchFolder scratch("numoteka_options_");

@@ -27,6 +27,9 @@ struct Console {
     ReportFilter reports;
     std::string pending;  // code page 932 bytes of the last piece, read through g_typedInput
     const char* pendingEnd = nullptr;
+    bool replaying = false;  // `typed` is recorded code page 932, read as it is
+    std::string recorded;    // every piece taken in
+    bool recordedAll = true;
 };
 
 Console g_console;
@@ -104,9 +107,22 @@ size_t safeCut(const std::string& raw) {
 void (*g_readObserver)() = nullptr;
 void (*g_waitObserver)(Wait wait, bool outputWaiting) = nullptr;
 
-// Reads the next line (or piece of a long line) typed, as code page 932, into `pending`.
-void readTypedPiece() {
-    flushOutput();
+// The next line (or piece of a long line) of a replay, as it was recorded.
+void takeReplayedPiece() {
+    waiting(Wait::KEYS);
+    const std::string_view rest = std::string_view(g_console.typed).substr(g_console.typedRead);
+    if (rest.empty()) {
+        throw InputEnded{};
+    }
+    const size_t lineFeed = rest.substr(0, terminal::INPUT_PIECE).find('\n');
+    g_console.pending = rest.substr(0, lineFeed == std::string_view::npos
+                                           ? std::min(rest.size(), terminal::INPUT_PIECE)
+                                           : lineFeed + 1);
+    g_console.typedRead += g_console.pending.size();
+}
+
+// The next line (or piece of a long line) typed, as code page 932.
+void takeTypedPiece() {
     std::string raw = std::exchange(g_console.heldRaw, {});
     // Keys typed while the terminal was asked may hold whole lines already.
     const size_t heldLineEnd = raw.find('\n');
@@ -138,6 +154,22 @@ void readTypedPiece() {
         appendCp932(g_console.pending, raw);
     } else {
         g_console.pending = std::move(raw);
+    }
+}
+
+// Reads the next piece typed into `pending`, and records it.
+void readTypedPiece() {
+    flushOutput();
+    if (g_console.replaying) {
+        takeReplayedPiece();
+    } else {
+        takeTypedPiece();
+    }
+    if (g_console.recordedAll &&
+        g_console.recorded.size() + g_console.pending.size() <= RECORDING_LIMIT) {
+        g_console.recorded += g_console.pending;
+    } else {
+        g_console.recordedAll = false;
     }
     g_typedInput.next = g_console.pending.data();
     g_console.pendingEnd = g_typedInput.next + g_console.pending.size();
@@ -207,6 +239,26 @@ void attachTerminal(TerminalEncoding encoding, bool askWidth) {
 void attachMemoryTerminal(std::string typed, TerminalEncoding encoding, bool padAmbiguous) {
     resetConsole(encoding, true, padAmbiguous);
     g_console.typed = std::move(typed);
+}
+
+void replayInput(std::string cp932) {
+    g_console.typed = std::move(cp932);
+    g_console.typedRead = 0;
+    g_console.replaying = true;
+    g_console.heldRaw.clear();
+}
+
+std::optional<std::string_view> recordedInput() {
+    if (!g_console.recordedAll) {
+        return std::nullopt;
+    }
+    return g_console.recorded;
+}
+
+void shareResult(std::string_view cp932Line, std::string_view code) {
+    if (!g_console.inMemory) {
+        terminal::share(fromCp932(cp932Line), code);
+    }
 }
 
 std::string takeTerminalOutput() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,21 @@ void attachTerminal(TerminalEncoding encoding, bool askWidth = true);
 // Talk to memory instead: `typed` is what the user types, in the terminal's encoding.
 // `padAmbiguous` acts as a terminal that draws ambiguous characters in one column.
 void attachMemoryTerminal(std::string typed, TerminalEncoding encoding, bool padAmbiguous = false);
+
+// From now on the game reads `cp932` as if it were typed, byte for byte, and then the input
+// ends: a recorded game played back. What it writes goes to the terminal as ever.
+void replayInput(std::string cp932);
+
+// The most typed bytes a run records.
+inline constexpr size_t RECORDING_LIMIT = 1024 * 1024;
+
+// Every byte typed that the game has taken in since the terminal was attached, as code page 932:
+// what a replay needs. Nothing once more than RECORDING_LIMIT bytes came.
+std::optional<std::string_view> recordedInput();
+
+// Offers the line a player shares at the end of a daily game, and its replay code (empty when
+// there is none), to a terminal that can do more with them than show them: a web page's button.
+void shareResult(std::string_view cp932Line, std::string_view code);
 
 // What the game wrote to the memory terminal since the last call, in the terminal's encoding.
 std::string takeTerminalOutput();

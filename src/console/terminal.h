@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "console/report_filter.h"
 
@@ -38,5 +39,9 @@ int readByte();
 
 // Shows `size` bytes on the terminal; returns once they are sent.
 void write(const char* bytes, size_t size);
+
+// The line to share at the end of a daily game (UTF-8) and its replay code, for a terminal that
+// offers more than showing them (a web page's copy button); others have shown them already.
+void share(const std::string& line, std::string_view code);
 
 }  // namespace numoteka::terminal

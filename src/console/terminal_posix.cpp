@@ -140,6 +140,8 @@ void write(const char* bytes, size_t size) {
     std::fflush(stdout);
 }
 
+void share(const std::string& /*line*/, std::string_view /*code*/) {}
+
 }  // namespace terminal
 
 }  // namespace numoteka

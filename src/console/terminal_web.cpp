@@ -31,6 +31,14 @@ EM_ASYNC_JS(size_t, numoteka_terminal_read, (char* buffer, size_t capacity), {
     return bytes.length;
 });
 
+// Offers the line to share and the replay code to the page, if it takes them.
+EM_JS(void, numoteka_terminal_share, (const char* line, const char* code), {
+    const terminal = Module["terminal"];
+    if (terminal.shareResult) {
+        terminal.shareResult(UTF8ToString(line), UTF8ToString(code));
+    }
+});
+
 // clang-format on
 
 namespace numoteka::terminal {
@@ -72,6 +80,10 @@ int readByte() {
 
 void write(const char* bytes, size_t size) {
     numoteka_terminal_write(bytes, size);
+}
+
+void share(const std::string& line, std::string_view code) {
+    numoteka_terminal_share(line.c_str(), std::string(code).c_str());
 }
 
 }  // namespace numoteka::terminal

@@ -60,4 +60,6 @@ void write(const char* bytes, size_t size) {
     std::fflush(stdout);
 }
 
+void share(const std::string& /*line*/, std::string_view /*code*/) {}
+
 }  // namespace numoteka::terminal

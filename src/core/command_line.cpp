@@ -6,11 +6,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "console/console.h"
+#include "core/daily.h"
 #include "core/game.h"
+#include "core/replay.h"
 #include "records/ranking.h"
 
 namespace numoteka {
@@ -23,12 +27,16 @@ constexpr const char* RANKING_VARIABLE = "NUMOTEKA_RANKING_DIR";
 // Options without a short form get values beyond any character.
 constexpr int SEED_OPTION = 0x100;
 constexpr int RANKING_DIR_OPTION = 0x101;
+constexpr int DAILY_OPTION = 0x102;
+constexpr int REPLAY_OPTION = 0x103;
 
 constexpr option LONG_OPTIONS[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {"seed", required_argument, nullptr, SEED_OPTION},
     {"ranking-dir", required_argument, nullptr, RANKING_DIR_OPTION},
+    {"daily", optional_argument, nullptr, DAILY_OPTION},
+    {"replay", required_argument, nullptr, REPLAY_OPTION},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -44,7 +52,11 @@ constexpr const char* USAGE =
     "      --seed=N           乱数の種を N にする（0～4294967295、省略時は時刻）\n"
     "      --ranking-dir=DIR  ランキングの2つのファイルを DIR に置く\n"
     "                         （省略時は作業フォルダの System）\n"
+    "      --daily[=DATE]     今日のゲームを遊ぶ（日本時間の日付ごとに全員同じさいころ）\n"
+    "                         DATE（YYYY-MM-DD、2000-01-01 から今日まで）でその日のゲーム\n"
+    "      --replay=CODE      リプレイコード CODE のゲームを再生する\n"
     "\n"
+    "今日のゲームが終わると、共有用の1行とリプレイコードを表示します。\n"
     "環境変数 NUMOTEKA_RANKING_DIR も --ranking-dir と同じ働きをします（オプションが優先）。\n"
     "DIR はなければ最初のセーブのときに作られます。System は作られません。\n";
 
@@ -52,6 +64,8 @@ struct Settings {
     uint32_t seed = 0;
     bool seeded = false;
     std::string rankingFolder;  // empty for System below the working directory
+    std::optional<Day> daily;
+    std::optional<Replay> replay;
 };
 
 // Every complaint is one line in the GNU style, then the hint, and the program gives up.
@@ -142,6 +156,22 @@ int runProgram(int argc, char** argv) {
                 }
                 settings.seeded = true;
                 break;
+            case DAILY_OPTION: {
+                const Day today = dayInJapan(static_cast<int64_t>(std::time(nullptr)));
+                settings.daily = optarg == nullptr ? std::optional(today) : parseDay(optarg);
+                if (!settings.daily || *settings.daily > today) {
+                    return refuse(std::string("invalid date '") + optarg +
+                                  "' (YYYY-MM-DD, from 2000-01-01 to today in Japan)");
+                }
+                break;
+            }
+            case REPLAY_OPTION:
+                settings.replay = decodeReplay(optarg);
+                if (!settings.replay) {
+                    return refuse(
+                        "invalid replay code (cut short, changed, or not from this game)");
+                }
+                break;
             case RANKING_DIR_OPTION:
                 if (*optarg == '\0') {
                     return refuse("option '--ranking-dir' needs a folder name, not an empty one");
@@ -155,6 +185,10 @@ int runProgram(int argc, char** argv) {
     if (optind < argc) {
         return refuse(std::string("unexpected argument '") + arguments[optind] + "'");
     }
+    // A seed, a day and a replay each choose the game.
+    if (settings.seeded + settings.daily.has_value() + settings.replay.has_value() > 1) {
+        return refuse("only one of '--seed', '--daily' and '--replay' may be given");
+    }
     // An empty variable counts as unset, so that the default can be had back by clearing it.
     const char* variable = std::getenv(RANKING_VARIABLE);
     if (settings.rankingFolder.empty() && variable != nullptr) {
@@ -163,11 +197,24 @@ int runProgram(int argc, char** argv) {
     if (!settings.rankingFolder.empty()) {
         setRankingFolder(settings.rankingFolder, true);
     }
-    if (!settings.seeded) {
+    if (settings.replay) {
+        settings.daily = settings.replay->day;
+    }
+    if (settings.daily) {
+        settings.seed = dailySeed(*settings.daily);
+    } else if (!settings.seeded) {
         settings.seed = static_cast<uint32_t>(std::time(nullptr));
     }
     attachTerminal(encodingFromLocale());
-    return runGame(settings.seed);
+    if (settings.replay) {
+        replayInput(std::move(settings.replay->typed));
+    }
+    if (!settings.daily) {
+        return runGame(settings.seed);
+    }
+    DailyGame daily;
+    daily.day = *settings.daily;
+    return runGame(settings.seed, &daily);
 }
 
 }  // namespace numoteka

@@ -5,6 +5,7 @@
 
 #include "console/console.h"
 #include "contests/battle.h"
+#include "core/daily.h"
 #include "core/players.h"
 #include "core/primitives.h"
 #include "core/random.h"
@@ -143,28 +144,32 @@ int32_t playRounds(Difficulty difficulty) {
 
 }  // namespace
 
-void playMatch(Difficulty difficulty) {
+MatchEnd playMatch(Difficulty difficulty) {
     const int32_t turnCount = playRounds(difficulty);
     if (g_players[PLAYER_HUMAN].position >= GOAL_POSITION) {
         endWithHumanWin(difficulty, turnCount);
-    } else if (g_players[PLAYER_COMPUTER].position >= GOAL_POSITION) {
-        endWithComputerWin(difficulty);
+        return {difficulty, turnCount, Outcome::HUMAN_WON};
     }
+    if (g_players[PLAYER_COMPUTER].position >= GOAL_POSITION) {
+        endWithComputerWin(difficulty);
+        return {difficulty, turnCount, Outcome::COMPUTER_WON};
+    }
+    return {difficulty, turnCount, Outcome::GAVE_UP};
 }
 
 namespace {
 
-void playOneGame() {
+MatchEnd playOneGame() {
     enterName();
     const Difficulty difficulty = chooseDifficulty();
     setupComputer(difficulty);
     waitKey();
     say("ゲーム開始！！\n\n");
-    playMatch(difficulty);
+    return playMatch(difficulty);
 }
 
 // The main menu, until the user quits.
-void runMenu() {
+void runMenu(DailyGame* daily) {
     for (;;) {
         resetHuman();
         for (;;) {
@@ -184,13 +189,16 @@ void runMenu() {
                 say("1～3を入力してください\n\n");
             }
         }
-        playOneGame();
+        const MatchEnd end = playOneGame();
+        if (daily != nullptr && !daily->end) {
+            sayDailyResult(*daily, end);
+        }
     }
 }
 
 }  // namespace
 
-int runGame(uint32_t seed) {
+int runGame(uint32_t seed, DailyGame* daily) {
     seedRandom(seed);
     g_players[PLAYER_HUMAN] = PlayerRecord{};
     g_players[PLAYER_COMPUTER] = PlayerRecord{};
@@ -198,7 +206,7 @@ int runGame(uint32_t seed) {
         say("\n＊◆＊□＊戦え！ぬもてかゲーム＊■＊◇＊\n\n\n");
         say("プ･･･プレイヤー\nコ･･･コンピュータ\n\n");
         showBoard();
-        runMenu();
+        runMenu(daily);
     } catch (const InputEnded&) {
         // The input is gone, so no answer can come: leave as the menu's quit does.
         sayFarewell();

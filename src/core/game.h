@@ -7,11 +7,23 @@
 
 namespace numoteka {
 
-// Plays from start-up until the user quits or the input ends. Returns the exit status.
-int runGame(uint32_t seed);
+struct DailyGame;
+
+enum class Outcome { HUMAN_WON, COMPUTER_WON, GAVE_UP };
+
+// How a game ended, and after how many rounds.
+struct MatchEnd {
+    Difficulty difficulty;
+    int32_t turns;
+    Outcome outcome;
+};
+
+// Plays from start-up until the user quits or the input ends. Returns the exit status. With
+// `daily`, the first game is that day's (its seed is the day's).
+int runGame(uint32_t seed, DailyGame* daily = nullptr);
 
 // One game from its first round to its end: the winner's texts and, after the human's win,
 // the offer to save. Both records must be set up.
-void playMatch(Difficulty difficulty);
+MatchEnd playMatch(Difficulty difficulty);
 
 }  // namespace numoteka

@@ -1,0 +1,53 @@
+// Replay codes, as someone may paste them, and the typed lines a code holds.
+//
+// Input: a byte of flags, then the rest. Bit 0 set: the rest is a code, decoded; else the rest is
+// typed bytes, encoded (the day from the next two bytes of the flags' byte and the rest).
+//
+// Checked: decoding never fails but by refusing; a code it takes stands for at most the limit of
+// typed bytes, is its day's, and encodes back to a code of the same replay; typed bytes of up to
+// the limit come back from their code whole, and the code is base64url of its own alphabet.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/replay.h"
+#include "fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace numoteka;
+    if (size == 0) {
+        return 0;
+    }
+    const std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
+    if ((data[0] & 1) != 0) {
+        const std::optional<Replay> replay = decodeReplay(rest);
+        if (replay) {
+            if (replay->typed.size() > REPLAY_TYPED_LIMIT) {
+                fuzz::fail("a code beyond the limit");
+            }
+            if (replay->seed != dailySeed(replay->day)) {
+                fuzz::fail("a code not of its day");
+            }
+            const std::optional<Replay> again = decodeReplay(encodeReplay(*replay));
+            if (!again || again->typed != replay->typed || again->day != replay->day) {
+                fuzz::fail("a code that does not encode back");
+            }
+        }
+        return 0;
+    }
+    const Day day = static_cast<Day>(data[0] >> 1 | (size > 1 ? data[1] << 7 : 0)) & 0x7FFF;
+    const Replay replay{dailySeed(day), day, std::string(rest)};
+    const std::string code = encodeReplay(replay);
+    if (code.find_first_not_of(
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_") !=
+        std::string::npos) {
+        fuzz::fail("a code outside base64url");
+    }
+    const std::optional<Replay> back = decodeReplay(code);
+    if (!back || back->typed != replay.typed || back->day != day) {
+        fuzz::fail("typed bytes that do not come back from their code");
+    }
+    return 0;
+}

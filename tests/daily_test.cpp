@@ -1,0 +1,116 @@
+// The daily game: the day's seed, the replay code, and a daily game played, shared and played
+// back.
+#include "core/daily.h"
+
+#include <string>
+
+#include "console/console.h"
+#include "core/game.h"
+#include "core/replay.h"
+#include "harness.h"
+#include "texts.h"
+
+namespace numoteka::testing {
+namespace {
+
+TEST(Daily, DatesAndSeeds) {
+    // The seed is FNV-1a of the date's text (worked out apart from the game's code).
+    const std::pair<const char*, uint32_t> seeds[] = {{"2000-01-01", 2629323111u},
+                                                      {"2024-02-29", 1859561356u},
+                                                      {"2026-12-08", 3290358932u},
+                                                      {"2027-01-01", 1431789288u}};
+    for (const auto& [date, seed] : seeds) {
+        const std::optional<Day> day = parseDay(date);
+        ASSERT_TRUE(day) << date;
+        EXPECT_EQ(dailySeed(*day), seed) << date;
+        EXPECT_EQ(dayText(*day), date);
+    }
+    EXPECT_EQ(parseDay("2000-01-01"), 0);
+    EXPECT_EQ(parseDay("2024-02-29"), 8825);
+    for (const char* bad :
+         {"1999-12-31", "2023-02-29", "2100-02-29", "2026-13-01", "2026-00-10", "2026-12-32",
+          "2026-1-01", "20261208", "2026-12-08 ", "2026/12/08", "+026-12-08", ""}) {
+        EXPECT_FALSE(parseDay(bad)) << bad;
+    }
+    // The new year comes to Japan at 15:00 UTC.
+    const int64_t newYearInJapan = 1798729200;  // 2027-01-01 00:00 in Japan
+    EXPECT_EQ(dayText(dayInJapan(newYearInJapan - 1)), "2026-12-31");
+    EXPECT_EQ(dayText(dayInJapan(newYearInJapan)), "2027-01-01");
+}
+
+TEST(Replay, CodesHoldTheirLinesAndRefuseEveryChange) {
+    // Runs of each common line beyond one token, a lone "1\n", lines of 30, 31 and 200 bytes
+    // (the longer with a length after the token), a line again, and a last line without its end.
+    const std::string typed = repeated("\n", 40) + "1\n" + repeated("2\n", 33) + "3\n" +
+                              std::string(29, 'a') + "\n" + std::string(30, 'b') + "\n" +
+                              std::string(199, 'c') + "\n" + repeated("たろう\n", 35) + "1\n" +
+                              "\x83" + "end";
+    const Replay replay{dailySeed(42), 42, typed};
+    const std::string code = encodeReplay(replay);
+    const std::optional<Replay> back = decodeReplay(code);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->seed, replay.seed);
+    EXPECT_EQ(back->day, 42);
+    EXPECT_EQ(back->typed, typed);
+
+    const std::string alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_=+/ ";
+    int accepted = 0;
+    for (size_t at = 0; at < code.size(); ++at) {
+        for (const char other : alphabet) {
+            std::string changed = code;
+            changed[at] = other;
+            accepted += changed != code && decodeReplay(changed).has_value();
+        }
+        accepted += decodeReplay(code.substr(0, at)).has_value();
+    }
+    EXPECT_EQ(accepted, 0);
+    EXPECT_FALSE(decodeReplay(encodeReplay({dailySeed(42) + 1, 42, "1\n"})));  // another seed
+    EXPECT_FALSE(decodeReplay(std::string(REPLAY_CODE_LIMIT + 4, 'A')));
+}
+
+// The code in what a daily game showed.
+std::string codeShown(const std::string& shown) {
+    const std::string label = "\nリプレイコード ";
+    const size_t start = shown.find(label) + label.size();
+    return shown.substr(start, shown.find('\n', start) - start);
+}
+
+// A day whose game is won on normal with "1" at every menu and prompt, and the keys its replay
+// code holds: those that play it to its end, the input ending there.
+std::pair<Day, std::string> wonDay() {
+    for (Day day = 0;; ++day) {
+        DailyGame daily;
+        daily.day = day;
+        attachMemoryTerminal("1\nたろう\n1\n" + repeated("11\n", 150), TerminalEncoding::Utf8);
+        runGame(dailySeed(day), &daily);
+        if (daily.end && daily.end->outcome == Outcome::HUMAN_WON) {
+            return {day, decodeReplay(codeShown(takeTerminalOutput()))->typed};
+        }
+    }
+}
+
+TEST(Daily, AWonGameIsSharedAndPlaysBackTheSame) {
+    ScratchFolder scratch("numoteka_daily_");
+    const auto [day, keys] = wonDay();
+    const std::string date = dayText(day);
+    const ProgramRun played = runBinary({{"--daily=" + date}, keys});
+    EXPECT_EQ(played.status, 0);
+    // The day's game is the game of the day's seed, the line and the code after its end.
+    const std::string seeded = runBinary({{"--seed", std::to_string(dailySeed(day))}, keys}).out;
+    const size_t shared = played.out.find("\nぬもてか " + date + " ふつう 勝利 ");
+    ASSERT_NE(shared, std::string::npos) << played.out;
+    EXPECT_EQ(played.out.substr(0, shared), seeded.substr(0, shared));
+    const std::string code = codeShown(played.out);
+    EXPECT_TRUE(played.out.ends_with(FAREWELL));
+
+    const ProgramRun replayed = runBinary({{"--replay", code}, ""});
+    EXPECT_EQ(replayed.status, 0);
+    EXPECT_EQ(replayed.out, played.out);
+    std::string changed = code;
+    changed[changed.size() / 2] = changed[changed.size() / 2] == 'A' ? 'B' : 'A';
+    EXPECT_EQ(runBinary({{"--replay", changed}}).status, 2);
+}
+
+}  // namespace
+}  // namespace numoteka::testing
