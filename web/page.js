@@ -7,10 +7,20 @@ import createNumoteka from './numoteka.js';
 
 const PLAY_AGAIN = 'Enterキーでもう一度遊べます';
 const ENTER = /\r\n?|\n/;
+// The page's font (index.html), the system's for what it lacks: names typed in.
+const FONT = 'Numoteka Mono';
 
+// Kept by the service worker for visits without a connection (on localhost or over https).
+if ('serviceWorker' in navigator) {
+  addEventListener('load', () => navigator.serviceWorker.register('sw.js').catch(() => {}));
+}
+
+// xterm.js measures its cells with the font it starts with, so the page's font comes first.
+await document.fonts.load(`15px "${FONT}"`, '戦').catch(() => {});
 const terminal = new Terminal({
   cols: 80,
   rows: 30,
+  fontFamily: `"${FONT}", monospace`,
   convertEol: true, // the game ends its lines with LF alone
   scrollback: 10000, // a whole game, to scroll back through
   cursorBlink: true,
