@@ -76,6 +76,7 @@ def main():
     cutter.populate(text="".join(sorted(wanted)))
     cutter.subset(font)
     font.flavor = "woff2"
+    font.recalcTimestamp = False  # the same texts make the same file
     font.save(out)
 
     with open(licence, "w", encoding="utf-8") as notice:
