@@ -106,7 +106,7 @@ web:
 
 # The page in headless Chromium, checked against the native game.
 web-test: web quick
-	node web/test/web_test.mjs build/web build/test/numoteka_quick
+	node web/test/web_test.mjs build/web build/test/numoteka_quick build/web-cmake/page
 
 clean:
 	rm -rf build

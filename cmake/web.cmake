@@ -1,7 +1,9 @@
 # The game for a web page (make web), built with Emscripten's CMake toolchain: the same sources
-# compiled to WebAssembly, the program of web/main.cpp, the page of web/ and xterm.js, all in
-# one folder that any static web server can serve.
+# compiled to WebAssembly, the program of web/main.cpp, the page of web/, its font and xterm.js,
+# all in one folder that any static web server can serve (cmake/web_page.cmake).
 set(NUMOTEKA_WEB_FOLDER ${CMAKE_SOURCE_DIR}/build/web CACHE PATH "Where the page is put together")
+# What the page loads is gathered here first, and then put in the page's folder under its version.
+set(NUMOTEKA_WEB_STAGE ${CMAKE_CURRENT_BINARY_DIR}/page)
 set(NUMOTEKA_XTERM ${CMAKE_SOURCE_DIR}/web/node_modules/@xterm/xterm)
 if(NOT EXISTS ${NUMOTEKA_XTERM}/lib/xterm.mjs)
   message(FATAL_ERROR "xterm.js is missing: run 'npm ci' in web/ (make web does)")
@@ -24,24 +26,6 @@ target_link_options(numoteka PRIVATE
   -sENVIRONMENT=web
   -sALLOW_MEMORY_GROWTH
   -lidbfs.js)
-set_target_properties(numoteka PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${NUMOTEKA_WEB_FOLDER})
+set_target_properties(numoteka PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${NUMOTEKA_WEB_STAGE}/files)
 
-# The page and the terminal emulator beside the game. xterm.js is its ES module build; its
-# source map is left behind, and so is the line that names it.
-set(assets)
-foreach(pair
-    "${CMAKE_SOURCE_DIR}/web/index.html|index.html"
-    "${CMAKE_SOURCE_DIR}/web/page.js|page.js"
-    "${NUMOTEKA_XTERM}/lib/xterm.mjs|xterm.js"
-    "${NUMOTEKA_XTERM}/css/xterm.css|xterm.css")
-  string(REPLACE "|" ";" pair "${pair}")
-  list(GET pair 0 source)
-  list(GET pair 1 name)
-  add_custom_command(OUTPUT ${NUMOTEKA_WEB_FOLDER}/${name}
-    COMMAND ${CMAKE_COMMAND} -DSOURCE=${source} -DTARGET=${NUMOTEKA_WEB_FOLDER}/${name}
-            -P ${CMAKE_SOURCE_DIR}/cmake/web_asset.cmake
-    DEPENDS ${source} ${CMAKE_SOURCE_DIR}/cmake/web_asset.cmake
-    VERBATIM)
-  list(APPEND assets ${NUMOTEKA_WEB_FOLDER}/${name})
-endforeach()
-add_custom_target(numoteka_web_page ALL DEPENDS ${assets})
+include(cmake/web_page.cmake)

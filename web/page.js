@@ -1,24 +1,72 @@
 // The page: xterm.js as the game's terminal. What the game writes is UTF-8 for xterm.js; what
 // the user types goes through a line editor, as on a terminal in canonical mode: keys echo,
-// Backspace rubs out the last character, and the game reads a line once Enter ends it.
+// Backspace rubs out the last character, and the game reads a line once Enter ends it. On a
+// touch screen a row of buttons types into the same line editor.
 // ?seed=N in the address seeds the game as --seed N does.
 import { Terminal } from './xterm.js';
 import createNumoteka from './numoteka.js';
 
 const PLAY_AGAIN = 'Enterキーでもう一度遊べます';
 const ENTER = /\r\n?|\n/;
+const COLUMNS = 80;
+// The terminal on a screen with a mouse, when the window has room for it.
+const DESKTOP_FONT_SIZE = 15;
+const DESKTOP_ROWS = 30;
+// The page's font (index.html), the system's for what it lacks: names typed in.
+const FONT = 'Numoteka Mono';
+const BUTTON_KEYS = { enter: '\r', backspace: '\x7f' };
+const touchScreen = matchMedia('(pointer: coarse)');
 
+// Kept by the service worker for visits without a connection (on localhost or over https).
+if ('serviceWorker' in navigator) {
+  addEventListener('load', () => navigator.serviceWorker.register('sw.js').catch(() => {}));
+}
+
+// xterm.js measures its cells with the font it starts with, so the page's font comes first.
+await document.fonts.load(`${DESKTOP_FONT_SIZE}px "${FONT}"`, '戦').catch(() => {});
 const terminal = new Terminal({
-  cols: 80,
-  rows: 30,
+  cols: COLUMNS,
+  rows: DESKTOP_ROWS,
+  fontFamily: `"${FONT}", monospace`,
+  fontSize: DESKTOP_FONT_SIZE,
   convertEol: true, // the game ends its lines with LF alone
   scrollback: 10000, // a whole game, to scroll back through
   cursorBlink: true,
 });
-terminal.open(document.getElementById('terminal'));
-terminal.focus();
+const box = document.getElementById('terminal');
+terminal.open(box);
 // The terminal, for whoever looks at the page from outside (its tests do).
 window.numotekaTerminal = terminal;
+
+// The font size and rows that show the whole terminal in the window, below the buttons' row.
+// On a touch screen the 80 columns fill the width; elsewhere the terminal keeps the desktop size
+// while the window is wide enough. The rows fill the height (at most 30 with a mouse); what
+// does not fit stays in the scrollback, above.
+function fit() {
+  const style = getComputedStyle(box);
+  const width = document.documentElement.clientWidth - parseFloat(style.paddingLeft) -
+    parseFloat(style.paddingRight);
+  const height = document.documentElement.clientHeight - parseFloat(style.paddingTop) -
+    parseFloat(style.paddingBottom) - document.getElementById('keys').offsetHeight;
+  const screen = terminal.element.querySelector('.xterm-screen');
+  // xterm.js rounds its cells to device pixels: the size is made smaller until it fits.
+  const fitting = (size) => Math.floor((size * width) / screen.offsetWidth * 4) / 4;
+  terminal.options.fontSize = touchScreen.matches ? fitting(terminal.options.fontSize) :
+    Math.min(DESKTOP_FONT_SIZE, fitting(terminal.options.fontSize));
+  for (let tries = 0; tries < 10 && screen.offsetWidth > width; ++tries) {
+    terminal.options.fontSize = Math.min(terminal.options.fontSize - 0.25,
+      fitting(terminal.options.fontSize));
+  }
+  const rowHeight = screen.offsetHeight / terminal.rows;
+  const rows = Math.max(1, Math.floor(height / rowHeight));
+  terminal.resize(COLUMNS, touchScreen.matches ? rows : Math.min(DESKTOP_ROWS, rows));
+}
+fit();
+addEventListener('resize', fit);
+touchScreen.addEventListener('change', fit);
+if (!touchScreen.matches) {
+  terminal.focus(); // on a touch screen that would bring up the system keyboard at once
+}
 
 // Writes `data` and resolves once xterm.js has taken it in.
 function write(data) {
@@ -129,7 +177,8 @@ const seed = new URLSearchParams(location.search).get('seed');
 let keyboard = null; // the running program's input, null once it has ended
 let keys = Promise.resolve(); // keys are taken one after another
 
-terminal.onData((data) => {
+// Keys typed or tapped.
+function typed(data) {
   keys = keys.then(async () => {
     if (keyboard) {
       await keyboard.key(data);
@@ -137,7 +186,21 @@ terminal.onData((data) => {
       start();
     }
   });
-});
+}
+terminal.onData(typed);
+
+for (const button of document.querySelectorAll('#keys button')) {
+  // The focus stays in the terminal, and the system keyboard with it when it shows.
+  button.addEventListener('mousedown', (event) => event.preventDefault());
+  button.addEventListener('click', () => {
+    const key = button.dataset.key;
+    if (key) {
+      typed(BUTTON_KEYS[key] ?? key);
+    } else {
+      terminal.focus(); // brings up the system keyboard and its input methods
+    }
+  });
+}
 
 // Starts the program; when it ends, Enter starts it again.
 function start() {

@@ -9,18 +9,20 @@
 // is asked) is followed by a space, so that it takes two columns. Trailing blanks are not
 // compared; where the cursor stands is.
 //
-// Usage: node web/test/web_test.mjs BUILD_WEB_FOLDER NUMOTEKA_QUICK
+// The browser has no Japanese font of its own: the page must bring it.
+//
+// Usage: node web/test/web_test.mjs BUILD_WEB_FOLDER NUMOTEKA_QUICK WEB_STAGE
 import { spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { chromium } from 'playwright-core';
+import { chromium, devices } from 'playwright-core';
 
 const FAREWELL = 'ゲームを終了します\n\n\n' + '/'.repeat(76) + '\n\n\n';
 const PLAY_AGAIN = 'Enterキーでもう一度遊べます\n';
 const SAVED = 'セーブしました！\n';
 const FILES = ['dice_data.dat', 'name_data.dat'];
-const [webFolder, quick] = process.argv.slice(2).map((given) => path.resolve(given));
+const [webFolder, quick, stage] = process.argv.slice(2).map((given) => path.resolve(given));
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'numoteka-web-'));
 let failed = 0;
 
@@ -31,13 +33,31 @@ function check(ok, message) {
 }
 
 // A line typed: keys pressed, or text put in at once as an input method does, with characters
-// then rubbed out by Backspace; then Enter. `text` is what the line holds.
-const keys = (text) => ({ text, type: (page) => page.keyboard.type(text) });
+// then rubbed out by Backspace; then Enter. `text` is what the line holds. On a touch screen:
+// the buttons tapped, or the name put in through the system keyboard that its button brings up.
+const keys = (text) => ({ text, type: (page) => page.keyboard.type(text + '\n') });
 const composed = (text, rubbedOut = '') => ({
   text,
   type: async (page) => {
     await page.keyboard.insertText(text + rubbedOut);
     for (let i = 0; i < [...rubbedOut].length; ++i) await page.keyboard.press('Backspace');
+    await page.keyboard.press('Enter');
+  },
+});
+const tap = (page, key) => page.tap(`#keys [data-key="${key}"]`);
+const taps = (text) => ({
+  text,
+  type: async (page) => {
+    for (const key of [...text, 'enter']) await tap(page, key);
+  },
+});
+const named = (text, rubbedOut) => ({
+  text,
+  type: async (page) => {
+    await page.tap('#keyboard');
+    await page.keyboard.insertText(text + rubbedOut);
+    for (let i = 0; i < [...rubbedOut].length; ++i) await tap(page, 'backspace');
+    await tap(page, 'enter');
   },
 });
 // Play, the name, normal; then "11" at every question: the game of `seed` is won at its save
@@ -136,7 +156,6 @@ async function playAlong(page, lines, shown, widths, what, after = '') {
   for (let count = 0; count < lines.length; ++count) {
     if (!(await waitForScreen(page, text, widths, `${what}, ${count} lines typed`))) return null;
     await lines[count].type(page);
-    await page.keyboard.press('Enter');
     text += lines[count].text + '\n' + padded(shown[count + 1].slice(shown[count].length), widths);
   }
   return (await waitForScreen(page, text + after, widths, `${what}, all typed`)) ? text + after : null;
@@ -153,6 +172,39 @@ const storedFile = (page, name) => page.evaluate((file) => new Promise((resolve)
     }
   };
 }), `/numoteka/${name}`).then((bytes) => Buffer.from(bytes));
+
+// Which of `characters` are drawn as the missing-glyph box in the terminal's fonts (or in
+// `family`): each drawn beside a character no font has.
+const drawnAsBoxes = (page, characters, family) => page.evaluate(({ list, given }) => {
+  const context = new OffscreenCanvas(64, 64).getContext('2d', { willReadFrequently: true });
+  context.font = `48px ${given ?? window.numotekaTerminal.options.fontFamily}`;
+  const pixels = (c) => {
+    context.clearRect(0, 0, 64, 64);
+    context.fillText(c, 4, 52);
+    return context.getImageData(0, 0, 64, 64).data.join();
+  };
+  const box = pixels('\u{10FFFD}');
+  return list.filter((c) => pixels(c) === box);
+}, { list: [...new Set(characters)].filter((c) => c > ' '), given: family });
+
+// Whether `holds()` comes true within 30 seconds.
+async function until(page, holds) {
+  for (const deadline = Date.now() + 30000; Date.now() < deadline; await page.waitForTimeout(50)) {
+    if (await holds()) return true;
+  }
+  return false;
+}
+
+// Whether the terminal and the buttons lie inside the viewport, and a column's width.
+const layout = (page) => page.evaluate(([width, height]) => {
+  const inside = (element) => {
+    const box = element.getBoundingClientRect();
+    return box.width === 0 || (box.left >= 0 && box.top >= 0 && box.right <= width && box.bottom <= height);
+  };
+  const screen = document.querySelector('.xterm-screen');
+  return { inside: inside(screen) && inside(document.getElementById('keys')), column: screen.offsetWidth / 80,
+    rows: window.numotekaTerminal.rows, buttons: document.getElementById('keys').offsetHeight > 0 };
+}, Object.values(page.viewportSize()));
 
 // Each load in a fresh context: the time from the start of the navigation until the title is
 // drawn, and what was loaded: the middle one of five must be under a second. A seed out of range
@@ -189,7 +241,16 @@ async function startUp(browser, origin) {
   await page.goto(`${origin}/?seed=4294967296`);
   const widths = await widthsOf(page, opening);
   await waitForScreen(page, padded(opening, widths), widths, 'seed out of range');
+  // The browser itself has no Japanese font; the page's draws the title.
+  const title = '戦え！ぬもてかゲーム';
+  check((await drawnAsBoxes(page, title, 'monospace')).length === title.length, 'the browser has a Japanese font');
+  const loadedFont = (text) => document.fonts.check(`15px ${window.numotekaTerminal.options.fontFamily}`, text);
+  check(await page.evaluate(loadedFont, title), 'the page\'s font is not loaded');
+  check((await drawnAsBoxes(page, title)).length === 0, 'the title is drawn as boxes');
+  const desktop = await layout(page);
+  check(desktop.inside && desktop.rows === 30 && !desktop.buttons, `desktop: ${JSON.stringify(desktop)}`);
   await context.close();
+  return opening;
 }
 
 // A game won and saved under a name typed in Japanese (two characters rubbed out), the ranking
@@ -207,6 +268,9 @@ async function wonGame(browser, origin) {
   const widths = await widthsOf(page, shown.at(-1) + shownAfter.at(-1) + '□じ');
   const played = await playAlong(page, lines, shown, widths, 'won game', PLAY_AGAIN);
   console.log(`won game: ${lines.length} lines typed, ${played ? 'shown as the native game shows them' : 'failed'}`);
+  const printed = (shown.at(-1) + shownAfter.at(-1) + PLAY_AGAIN).replaceAll('たろう', '');
+  const boxes = await drawnAsBoxes(page, printed);
+  check(boxes.length === 0, `drawn as boxes: ${boxes.join(' ')}`);
   for (const file of FILES) {
     check((await storedFile(page, file)).equals(fs.readFileSync(path.join(folder, file))), `stored ${file} differs`);
   }
@@ -231,7 +295,7 @@ async function twoSaves(browser, origin) {
     const page = pages.length === 0 ? await context.newPage() : (await Promise.all([context.waitForEvent('page'),
       pages[0].evaluate(() => window.open('about:blank', '_blank', 'popup'))]))[0];
     await page.goto(`${origin}/?seed=${seed}`);
-    for (const line of lines) await line.type(page).then(() => page.keyboard.press('Enter')); // typed ahead
+    for (const line of lines) await line.type(page); // typed ahead
     pages.push(page);
   }
   const lastLine = (wanted) => (page) => page.waitForFunction((text) => {
@@ -239,8 +303,7 @@ async function twoSaves(browser, origin) {
     return buffer.getLine(buffer.baseY + buffer.cursorY - 1).translateToString(true).endsWith(text);
   }, wanted, { polling: 50, timeout: 120000 });
   await Promise.all(pages.map(lastLine('セーブしますか？　1.セーブする　2.しない')));
-  await Promise.all(pages.map((page) => page.keyboard.type('1')));
-  await Promise.all(pages.map((page) => page.keyboard.press('Enter')));
+  await Promise.all(pages.map((page) => keys('1').type(page)));
   await Promise.all(pages.map(lastLine('3.ランキングを見る')));
   for (const file of FILES) {
     const stored = await storedFile(pages[0], file);
@@ -251,28 +314,105 @@ async function twoSaves(browser, origin) {
   await context.close();
 }
 
-// Served as the README says, on a port the system picks.
-const server = spawn('python3', ['-u', '-m', 'http.server', '-d', webFolder, '--bind', '127.0.0.1', '0'],
-  { stdio: ['ignore', 'pipe', 'ignore'] });
-const origin = await new Promise((resolve) => server.stdout.on('data', (text) => {
-  const port = /port (\d+)/.exec(text)?.[1];
-  if (port) resolve(`http://127.0.0.1:${port}`);
-}));
+// The game won on a phone, in portrait and in landscape (turned after the name and back before
+// the save), with taps on the page's buttons and the name put in through the system keyboard.
+async function phoneGame(browser, origin) {
+  const portrait = devices['Pixel 7'];
+  const turned = (line, to) => ({ ...line, type: async (page) => {
+    await page.setViewportSize(to.viewport);
+    const fits = (shape) => shape.inside && shape.buttons && shape.column >= (to === portrait ? 5 : 10);
+    let shape;
+    check(await until(page, async () => fits((shape = await layout(page)))), `phone: ${JSON.stringify(shape)}`);
+    await line.type(page);
+  } });
+  const lines = [turned(taps('1'), portrait), named('はなこ', 'じ'),
+    turned(taps('1'), devices['Pixel 7 landscape']), ...Array(105).fill(taps('11')),
+    turned(taps('1'), portrait), taps('3'), taps('1')];
+  const shown = await dialogue(1, lines, null);
+  const context = await browser.newContext(portrait);
+  const page = await context.newPage();
+  await page.goto(`${origin}/?seed=1`);
+  const widths = await widthsOf(page, shown.at(-1) + 'じ');
+  const played = await playAlong(page, lines, shown, widths, 'phone');
+  check(played?.includes(SAVED) && played.includes(' 1位：はなこ'), 'the phone\'s win is not saved and shown');
+  console.log(`phone: ${lines.length} lines tapped, ${played ? 'shown as the native game shows them' : 'failed'}`);
+  await context.close();
+}
+
+// After one visit the page plays offline. After a rebuild with a changed file the next visit
+// loads the new build, every file of it, and the service worker then keeps that one alone.
+async function offlineAndRebuilt(browser, opening) {
+  const copy = path.join(scratch, 'stage');
+  const site = path.join(scratch, 'site');
+  fs.cpSync(stage, copy, { recursive: true });
+  const publish = () => spawnSync('python3', [new URL('../publish.py', import.meta.url).pathname, copy, site]);
+  publish();
+  const origin = await serve(site);
+  const context = await browser.newContext();
+  const page = await context.newPage();
+  const playsOffline = async (what) => {
+    await context.setOffline(true);
+    await page.reload();
+    const widths = await widthsOf(page, opening);
+    await waitForScreen(page, padded(opening, widths), widths, what);
+    await context.setOffline(false);
+  };
+  await page.goto(`${origin}/?seed=1`);
+  check(await until(page, () => page.evaluate(() => navigator.serviceWorker.controller !== null)), 'no service worker');
+  await playsOffline('offline');
+  fs.appendFileSync(path.join(copy, 'files', 'page.js'), '\nwindow.rebuilt = true;\n');
+  publish();
+  const version = fs.readdirSync(site).find((name) => /^[0-9a-f]{16}$/.test(name));
+  await page.goto(`${origin}/?seed=1`);
+  const loaded = await page.evaluate(() => performance.getEntriesByType('resource').map((entry) => entry.name)
+    .filter((url) => /\/[0-9a-f]{16}\//.test(url)));
+  const rebuilt = await page.evaluate(() => window.rebuilt);
+  check(rebuilt && loaded.length > 0 && loaded.every((url) => url.startsWith(`${origin}/${version}/`)),
+    `the visit after the rebuild loaded ${loaded}`);
+  const kept = () => page.evaluate(async (cache) => (await caches.keys()).join() === cache, `numoteka-${version}`);
+  check(await until(page, kept), 'the service worker keeps an older build');
+  await playsOffline('offline after the rebuild');
+  check(await page.evaluate(() => window.rebuilt), 'offline after the rebuild: the old build');
+  console.log(`offline: played from the service worker's files, before and after a rebuild`);
+  await context.close();
+}
+
+// A folder served as the README says, on a port the system picks, until the test ends.
+const servers = [];
+async function serve(folder) {
+  const server = spawn('python3', ['-u', '-m', 'http.server', '-d', folder, '--bind', '127.0.0.1', '0'],
+    { stdio: ['ignore', 'pipe', 'ignore'] });
+  const origin = await new Promise((resolve) => server.stdout.on('data', (text) => {
+    const port = /port (\d+)/.exec(text)?.[1];
+    if (port) resolve(`http://127.0.0.1:${port}`);
+  }));
+  servers.push(server);
+  return origin;
+}
+
+// Fontconfig with one Latin font family.
+const fonts = path.join(scratch, 'fonts.conf');
+const latin = spawnSync('fc-match', ['-f', '%{file}', 'DejaVu Sans Mono'], { encoding: 'utf8' }).stdout;
+fs.writeFileSync(fonts, `<fontconfig><dir>${path.dirname(latin)}</dir><cachedir>${scratch}/fc</cachedir></fontconfig>`);
+const origin = await serve(webFolder);
 const browser = await chromium.launch({
   executablePath: '/usr/bin/chromium',
   headless: true, // and a fresh --user-data-dir, as every launch has
+  env: { ...process.env, FONTCONFIG_FILE: fonts },
   args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
     '--disable-background-networking', '--disable-component-update', '--disable-sync'],
 });
 try {
-  await startUp(browser, origin);
+  const opening = await startUp(browser, origin);
   await wonGame(browser, origin);
+  await phoneGame(browser, origin);
   await twoSaves(browser, origin);
+  await offlineAndRebuilt(browser, opening);
 } catch (error) {
   check(false, error.stack);
 } finally {
   await browser.close();
-  server.kill();
+  servers.forEach((server) => server.kill());
   spawnSync('rm', ['-rf', scratch]);
 }
 console.log(failed ? `web: ${failed} checks failed` : 'web: all checks passed');
