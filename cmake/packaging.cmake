@@ -13,7 +13,14 @@ if(WIN32)
   install(FILES README.md DESTINATION .)
   set(CPACK_GENERATOR ZIP)
 else()
-  install(TARGETS numoteka RUNTIME DESTINATION games)
+  # The installed program keeps its ranking in the player's data folder, wherever it is started
+  # from; build/release/numoteka, which `make play` runs, keeps System below the working folder.
+  add_executable(numoteka_installed src/installed_main.cpp)
+  target_link_libraries(numoteka_installed PRIVATE numoteka_game)
+  target_compile_options(numoteka_installed PRIVATE -Wall -Wextra -Wpedantic -Werror)
+  set_target_properties(numoteka_installed PROPERTIES OUTPUT_NAME numoteka
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/installed)
+  install(TARGETS numoteka_installed RUNTIME DESTINATION games)
 
   # The man page (its version filled in) and the changelog are installed gzipped, as Debian's
   # packages have them; -n keeps the name and time out of the header, so the bytes do not

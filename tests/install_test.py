@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """The install rules, into a DESTDIR with the prefix /usr as the Debian package has it: exactly
 the program, the gzipped man page, the README and the gzipped changelog, in Debian's places for
-a game. The installed
-program then answers --version and plays start-up to quit from another folder, creating nothing
-there.
+a game. The installed program then answers
+--version, plays start-up to quit from another folder, creating nothing there nor in the home,
+and names in --help the data folder it keeps the ranking in.
 
 Usage: install_test.py CMAKE BUILD_DIR VERSION
 """
 import gzip
 import os
+import pwd
 import subprocess
 import sys
 import tempfile
@@ -52,8 +53,10 @@ def main():
 
         elsewhere = os.path.join(scratch, "elsewhere")
         os.mkdir(elsewhere)
-        env = dict(os.environ, LANG="C.UTF-8")
-        for variable in ("LC_ALL", "LC_CTYPE", "NUMOTEKA_RANKING_DIR"):
+        home = os.path.join(scratch, "home")
+        os.mkdir(home)
+        env = dict(os.environ, LANG="C.UTF-8", HOME=home)
+        for variable in ("LC_ALL", "LC_CTYPE", "NUMOTEKA_RANKING_DIR", "XDG_DATA_HOME"):
             env.pop(variable, None)
         run = subprocess.run([program, "--version"], cwd=elsewhere, env=env,
                              capture_output=True, timeout=60)
@@ -63,11 +66,22 @@ def main():
                              capture_output=True, timeout=60)
         if run.returncode != 0 or run.stdout.decode() != OPENING + MENU + FAREWELL:
             failures.append("start-up to quit: status %d, %r" % (run.returncode, run.stdout))
-        if os.listdir(elsewhere):
-            failures.append("the game left %r where it ran" % os.listdir(elsewhere))
+        if os.listdir(elsewhere) or os.listdir(home):
+            failures.append("the game left %r where it ran, %r in the home"
+                            % (os.listdir(elsewhere), os.listdir(home)))
+        # The last line of --help: the data folder, by XDG_DATA_HOME (an absolute path), HOME,
+        # or the home of the password database.
+        own = pwd.getpwuid(os.getuid()).pw_dir
+        for variables, folder in (({}, home + "/.local/share"), ({"XDG_DATA_HOME": "/x/y"}, "/x/y"),
+                                  ({"XDG_DATA_HOME": "x/y"}, home + "/.local/share"),
+                                  ({"HOME": ""}, own + "/.local/share")):
+            run = subprocess.run([program, "--help"], env=dict(env, **variables),
+                                 capture_output=True, timeout=60)
+            if not run.stdout.decode().endswith("\n  %s/numoteka\n" % folder):
+                failures.append("--help with %r: %r" % (variables, run.stdout[-80:]))
     if failures:
         print("\n".join(failures))
-    print("install: %d passed, %d failed" % (6 - len(failures), len(failures)))
+    print("install: %d passed, %d failed" % (11 - len(failures), len(failures)))
     return 1 if failures else 0
 
 

@@ -1,20 +1,23 @@
 #!/usr/bin/env python3
 """Unpacks each release package into a scratch folder and plays the game from there: the Linux
 .tar.gz and .deb answer --version with the package's version and play start-up to quit from
-another folder; the Windows .zip, under Wine, saves a won game into its own System folder, the
-same bytes the Linux build saves for that game. The .deb's control fields are checked too.
+another folder; the .deb's program saves a won game into the player's data folder and shows it
+in a second run; the Windows .zip, under Wine, saves a won game into its own System folder, the
+same bytes the Linux build saves for that game. The .deb's control fields are checked too. The
+program `make play` runs still saves only into a System folder.
 
 Usage: package_check.py RELEASE_BUILD_DIR WINDOWS_BUILD_DIR NUMOTEKA_QUICK
 """
 import glob
 import os
+import re
 import subprocess
 import sys
 import tarfile
 import tempfile
 import zipfile
 
-from game_texts import FAREWELL, MENU, OPENING, SAVED
+from game_texts import FAREWELL, MENU, NO_RECORD, OPENING, SAVE_FAILED, SAVED
 from wine_smoke_test import KEYS, SEED, Checks, Wine, keys_until_saved, play_linux, read_file
 
 LINUX_FILES = ["games/numoteka", "share/doc/numoteka/README.md",
@@ -35,15 +38,42 @@ def files_below(folder):
     return sorted(found)
 
 
+def player_env(home, **variables):
+    env = dict(os.environ, LANG="C.UTF-8", HOME=home, **variables)
+    for variable in ("LC_ALL", "LC_CTYPE", "NUMOTEKA_RANKING_DIR", "XDG_DATA_HOME"):
+        if variable not in variables:
+            env.pop(variable, None)
+    return env
+
+
+def check_wins_kept(checks, label, program, typed, scratch, xdg, kept=True):
+    """A seeded game won and saved, then the ranking shown, where there is no System and with
+    HOME in a scratch folder: the installed program keeps the win in the player's data folder,
+    every folder it makes there for the player alone; `make play`'s program keeps nothing."""
+    home, elsewhere = tempfile.mkdtemp(dir=scratch), tempfile.mkdtemp(dir=scratch)
+    data = os.path.join(home, "data") if xdg else os.path.join(home, ".local", "share")
+    env = player_env(home, **({"XDG_DATA_HOME": data} if xdg else {}))
+    won, shown = (subprocess.run([program, *arguments], input=keys, cwd=elsewhere, env=env,
+                                 capture_output=True, timeout=900).stdout.decode()
+                  for arguments, keys in ((["--seed", SEED], typed), ([], b"3\n1\n2\n")))
+    modes = {oct(os.stat(root).st_mode & 0o7777) for root, _, _ in os.walk(home)}
+    if kept:
+        ok = (SAVED in won and re.search(r"\n 1位：名無し\t\t +\d+\n", shown)
+              and modes == {"0o700"} and sorted(os.listdir(os.path.join(data, "numoteka")))
+              == ["dice_data.dat", "name_data.dat", "ranking.lock"])
+    else:
+        ok = SAVE_FAILED in won and NO_RECORD in shown and not os.listdir(home)
+    checks.expect(ok and not os.listdir(elsewhere), "%s: %r\n%r\nfolders %r"
+                  % (label, won[-200:], shown[-300:], sorted(os.walk(home))))
+
+
 def check_linux_tree(checks, label, tree, version, scratch):
     """The unpacked tree below the prefix: its files, and its program run from elsewhere."""
     checks.expect(files_below(tree) == LINUX_FILES,
                   "%s holds %r, expected %r" % (label, files_below(tree), LINUX_FILES))
     program = os.path.join(tree, "games", "numoteka")
     elsewhere = tempfile.mkdtemp(dir=scratch)
-    env = dict(os.environ, LANG="C.UTF-8")
-    for variable in ("LC_ALL", "LC_CTYPE", "NUMOTEKA_RANKING_DIR"):
-        env.pop(variable, None)
+    env = player_env(tempfile.mkdtemp(dir=scratch))
     run = subprocess.run([program, "--version"], cwd=elsewhere, env=env, capture_output=True,
                          timeout=60)
     checks.expect(run.returncode == 0 and run.stdout == ("numoteka %s\n" % version).encode(),
@@ -84,6 +114,12 @@ def main():
         subprocess.run(["dpkg-deb", "--extract", deb, os.path.join(scratch, "deb")], check=True)
         check_linux_tree(checks, "the .deb", os.path.join(scratch, "deb", "usr"), version,
                          scratch)
+        typed = KEYS * keys_until_saved(quick, SEED, scratch)
+        installed = os.path.join(scratch, "deb", "usr", "games", "numoteka")
+        check_wins_kept(checks, "the .deb, XDG_DATA_HOME set", installed, typed, scratch, True)
+        check_wins_kept(checks, "the .deb, XDG_DATA_HOME unset", installed, typed, scratch, False)
+        check_wins_kept(checks, "make play's program", os.path.join(release, "numoteka"), typed,
+                        scratch, True, kept=False)
 
         archive = only(os.path.join(windows, "numoteka-%s-win64.zip" % version))
         with zipfile.ZipFile(archive) as unzipped:
@@ -94,7 +130,6 @@ def main():
                       and not os.listdir(os.path.join(top, "System")),
                       "the .zip holds %r" % held)
         wine = Wine(os.path.join(top, "numoteka.exe"), os.path.join(scratch, "prefix"))
-        typed = KEYS * keys_until_saved(quick, SEED, scratch)
         status, shown, _ = wine.play(typed, top, ["--seed", SEED])
         linux = os.path.join(scratch, "linux")
         os.makedirs(os.path.join(linux, "System"))

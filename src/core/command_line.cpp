@@ -42,16 +42,26 @@ constexpr const char* USAGE =
     "  -h, --help             この説明を表示して終わる\n"
     "  -V, --version          バージョンを表示して終わる\n"
     "      --seed=N           乱数の種を N にする（0～4294967295、省略時は時刻）\n"
-    "      --ranking-dir=DIR  ランキングの2つのファイルを DIR に置く\n"
+    "      --ranking-dir=DIR  ランキングの2つのファイルを DIR に置く\n";
+// How the default ranking folder is told: System below the working directory, or the player's
+// own folder, named at the end.
+constexpr const char* USAGE_SYSTEM_FOLDER =
     "                         （省略時は作業フォルダの System）\n"
     "\n"
     "環境変数 NUMOTEKA_RANKING_DIR も --ranking-dir と同じ働きをします（オプションが優先）。\n"
     "DIR はなければ最初のセーブのときに作られます。System は作られません。\n";
+constexpr const char* USAGE_OWN_FOLDER =
+    "                         （省略時はプレイヤーのデータフォルダ）\n"
+    "\n"
+    "環境変数 NUMOTEKA_RANKING_DIR も --ranking-dir と同じ働きをします（オプションが優先）。\n"
+    "DIR もデータフォルダも、なければ最初のセーブのときに作られます。\n"
+    "データフォルダ（$XDG_DATA_HOME/numoteka、未設定なら ~/.local/share/numoteka）:\n"
+    "  ";
 
 struct Settings {
     uint32_t seed = 0;
     bool seeded = false;
-    std::string rankingFolder;  // empty for System below the working directory
+    std::string rankingFolder;  // empty for the default folder
 };
 
 // Every complaint is one line in the GNU style, then the hint, and the program gives up.
@@ -85,9 +95,14 @@ int refuseOption(int result, char** argv) {
     return refuse(std::string("invalid option -- '") + static_cast<char>(optopt) + "'");
 }
 
-int showUsage() {
+int showUsage(const std::string& ownFolder) {
     attachTerminal(encodingFromLocale(), false);
     writeText(toCp932(USAGE));
+    if (ownFolder.empty()) {
+        writeText(toCp932(USAGE_SYSTEM_FOLDER));
+    } else {
+        writeText(toCp932(USAGE_OWN_FOLDER + ownFolder + "\n"));
+    }
     flushOutput();
     return 0;
 }
@@ -117,7 +132,7 @@ bool parseSeed(std::string_view text, uint32_t& seed) {
     return true;
 }
 
-int runProgram(int argc, char** argv) {
+int runProgram(int argc, char** argv, const std::string& ownFolder) {
     // getopt_long may reorder the arguments it is given, so it works on a copy.
     std::vector<char*> arguments(argv, argv + argc);
     arguments.push_back(nullptr);
@@ -132,7 +147,7 @@ int runProgram(int argc, char** argv) {
         }
         switch (result) {
             case 'h':
-                return showUsage();
+                return showUsage(ownFolder);
             case 'V':
                 return showVersion();
             case SEED_OPTION:
@@ -162,6 +177,8 @@ int runProgram(int argc, char** argv) {
     }
     if (!settings.rankingFolder.empty()) {
         setRankingFolder(settings.rankingFolder, true);
+    } else if (!ownFolder.empty()) {
+        setOwnRankingFolder(ownFolder);
     }
     if (!settings.seeded) {
         settings.seed = static_cast<uint32_t>(std::time(nullptr));
