@@ -10,7 +10,7 @@ if(WIN32)
   # program starts in its own folder.
   install(TARGETS numoteka RUNTIME DESTINATION .)
   install(DIRECTORY DESTINATION System)
-  install(FILES README.md DESTINATION .)
+  install(FILES README.md LICENSE DESTINATION .)
   set(CPACK_GENERATOR ZIP)
 else()
   # The installed program keeps its ranking in the player's data folder, wherever it is started
@@ -44,8 +44,22 @@ else()
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/gzipped/changelog.gz
     DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  # The archive holds the tree below the prefix (games/, share/); the .deb installs it in /usr.
+  # Debian's machine-readable copyright file, its licence text that of LICENSE.
+  file(READ LICENSE licence)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS LICENSE)
+  string(FIND "${licence}" "Permission" start)
+  string(SUBSTRING "${licence}" ${start} -1 licence)
+  string(STRIP "${licence}" licence)
+  string(REPLACE "\n\n" "\n.\n" licence "${licence}")
+  string(REPLACE "\n" "\n " NUMOTEKA_LICENCE_TEXT "${licence}")
+  configure_file(doc/copyright.in copyright @ONLY)
+  install(FILES README.md ${CMAKE_CURRENT_BINARY_DIR}/copyright
+    DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+  # The archive holds the tree below the prefix (games/, share/) and LICENSE beside it; the .deb
+  # installs the tree in /usr, with the copyright file alone, as Debian's packages do.
+  install(FILES LICENSE DESTINATION . COMPONENT archive_licence EXCLUDE_FROM_ALL)
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_SOURCE_DIR}/cmake/package_contents.cmake)
   set(CPACK_GENERATOR TGZ DEB)
 endif()
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The install rules, into a DESTDIR with the prefix /usr as the Debian package has it: exactly
-the program, the gzipped man page, the README and the gzipped changelog, in Debian's places for
-a game. The installed program then answers
+the program, the gzipped man page, the README, the copyright file and the gzipped changelog, in
+Debian's places for a game. The installed program then answers
 --version, plays start-up to quit from another folder, creating nothing there nor in the home,
 and names in --help the data folder it keeps the ranking in.
 
@@ -18,7 +18,8 @@ from game_texts import FAREWELL, MENU, OPENING
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 INSTALLED = ["usr/games/numoteka", "usr/share/doc/numoteka/README.md",
-             "usr/share/doc/numoteka/changelog.gz", "usr/share/man/man6/numoteka.6.gz"]
+             "usr/share/doc/numoteka/changelog.gz", "usr/share/doc/numoteka/copyright",
+             "usr/share/man/man6/numoteka.6.gz"]
 
 
 def files_below(folder):
@@ -47,9 +48,10 @@ def main():
                 open(os.path.join(stage, INSTALLED[1]), "rb") as copy:
             if source.read() != copy.read():
                 failures.append("the installed README differs from the repository's")
-        with gzip.open(os.path.join(stage, INSTALLED[3]), "rt") as page:
-            if '.TH NUMOTEKA 6 ' not in page.read():
-                failures.append("the man page does not decompress to a page of section 6")
+        for page in INSTALLED[4:]:
+            with gzip.open(os.path.join(stage, page), "rt") as text:
+                if '.TH NUMOTEKA 6 ' not in text.read():
+                    failures.append("%s does not decompress to a page of section 6" % page)
 
         elsewhere = os.path.join(scratch, "elsewhere")
         os.mkdir(elsewhere)

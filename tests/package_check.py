@@ -3,8 +3,9 @@
 .tar.gz and .deb answer --version with the package's version and play start-up to quit from
 another folder; the .deb's program saves a won game into the player's data folder and shows it
 in a second run; the Windows .zip, under Wine, saves a won game into its own System folder, the
-same bytes the Linux build saves for that game. The .deb's control fields are checked too. The
-program `make play` runs still saves only into a System folder.
+same bytes the Linux build saves for that game. The .deb's control fields are checked, and
+lintian finds no error or warning in it. The program `make play` runs still saves only into a
+System folder.
 
 Usage: package_check.py RELEASE_BUILD_DIR WINDOWS_BUILD_DIR NUMOTEKA_QUICK
 """
@@ -21,7 +22,8 @@ from game_texts import FAREWELL, MENU, NO_RECORD, OPENING, SAVE_FAILED, SAVED
 from wine_smoke_test import KEYS, SEED, Checks, Wine, keys_until_saved, play_linux, read_file
 
 LINUX_FILES = ["games/numoteka", "share/doc/numoteka/README.md",
-               "share/doc/numoteka/changelog.gz", "share/man/man6/numoteka.6.gz"]
+               "share/doc/numoteka/changelog.gz", "share/doc/numoteka/copyright",
+               "share/man/man6/numoteka.6.gz"]
 
 
 def only(pattern):
@@ -67,10 +69,11 @@ def check_wins_kept(checks, label, program, typed, scratch, xdg, kept=True):
                   % (label, won[-200:], shown[-300:], sorted(os.walk(home))))
 
 
-def check_linux_tree(checks, label, tree, version, scratch):
+def check_linux_tree(checks, label, tree, version, scratch, extra=()):
     """The unpacked tree below the prefix: its files, and its program run from elsewhere."""
-    checks.expect(files_below(tree) == LINUX_FILES,
-                  "%s holds %r, expected %r" % (label, files_below(tree), LINUX_FILES))
+    expected = sorted(LINUX_FILES + list(extra))
+    checks.expect(files_below(tree) == expected,
+                  "%s holds %r, expected %r" % (label, files_below(tree), expected))
     program = os.path.join(tree, "games", "numoteka")
     elsewhere = tempfile.mkdtemp(dir=scratch)
     env = player_env(tempfile.mkdtemp(dir=scratch))
@@ -101,6 +104,11 @@ def main():
                   and os.path.basename(deb) == "numoteka_%s_%s.deb" % (version, architecture)
                   and "libc6" in fields["Depends"] and "<" in fields["Maintainer"]
                   and "\n " in fields["Description"], "control fields %r" % fields)
+    # No overrides: every error and warning fails.
+    lint = subprocess.run(["lintian", "--allow-root", "--fail-on", "error,warning", deb],
+                          capture_output=True, text=True)
+    checks.expect(lint.returncode == 0, "lintian: status %d\n%s%s"
+                  % (lint.returncode, lint.stdout, lint.stderr))
 
     with tempfile.TemporaryDirectory() as scratch:
         archive = only(os.path.join(release, "numoteka-%s-Linux.tar.gz" % version))
@@ -109,7 +117,7 @@ def main():
             options = {"filter": "tar"} if hasattr(tarfile, "tar_filter") else {}
             tar.extractall(os.path.join(scratch, "tgz"), **options)
         top = os.path.join(scratch, "tgz", "numoteka-%s-Linux" % version)
-        check_linux_tree(checks, "the .tar.gz", top, version, scratch)
+        check_linux_tree(checks, "the .tar.gz", top, version, scratch, ["LICENSE"])
 
         subprocess.run(["dpkg-deb", "--extract", deb, os.path.join(scratch, "deb")], check=True)
         check_linux_tree(checks, "the .deb", os.path.join(scratch, "deb", "usr"), version,
@@ -126,7 +134,7 @@ def main():
             unzipped.extractall(os.path.join(scratch, "zip"))
         top = os.path.join(scratch, "zip", "numoteka-%s-win64" % version)
         held = sorted(os.listdir(top))
-        checks.expect(held == ["README.md", "System", "numoteka.exe"]
+        checks.expect(held == ["LICENSE", "README.md", "System", "numoteka.exe"]
                       and not os.listdir(os.path.join(top, "System")),
                       "the .zip holds %r" % held)
         wine = Wine(os.path.join(top, "numoteka.exe"), os.path.join(scratch, "prefix"))
