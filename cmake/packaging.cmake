@@ -22,14 +22,17 @@ else()
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/installed)
   install(TARGETS numoteka_installed RUNTIME DESTINATION games)
 
-  # The man page (its version filled in) and the changelog are installed gzipped, as Debian's
-  # packages have them; -n keeps the name and time out of the header, so the bytes do not
-  # change from build to build.
+  # The man pages (their version filled in) and the changelog are installed gzipped, as
+  # Debian's packages have them; -n keeps the name and time out of the header, so the bytes do
+  # not change from build to build.
   find_program(GZIP_PROGRAM gzip REQUIRED)
   set(NUMOTEKA_MAN_PAGE ${CMAKE_CURRENT_BINARY_DIR}/numoteka.6)
+  set(NUMOTEKA_JA_MAN_PAGE ${CMAKE_CURRENT_BINARY_DIR}/numoteka.ja.6)
   configure_file(doc/numoteka.6.in ${NUMOTEKA_MAN_PAGE} @ONLY)
+  configure_file(doc/numoteka.ja.6.in ${NUMOTEKA_JA_MAN_PAGE} @ONLY)
   set(compressed)
-  foreach(source ${NUMOTEKA_MAN_PAGE} ${CMAKE_CURRENT_SOURCE_DIR}/doc/changelog)
+  foreach(source ${NUMOTEKA_MAN_PAGE} ${NUMOTEKA_JA_MAN_PAGE}
+                 ${CMAKE_CURRENT_SOURCE_DIR}/doc/changelog)
     get_filename_component(name ${source} NAME)
     add_custom_command(OUTPUT gzipped/${name}.gz
       COMMAND ${CMAKE_COMMAND} -E copy ${source} gzipped/${name}
@@ -41,6 +44,8 @@ else()
   add_custom_target(numoteka_gzipped_docs ALL DEPENDS ${compressed})
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/gzipped/numoteka.6.gz
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/gzipped/numoteka.ja.6.gz
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/ja/man6 RENAME numoteka.6.gz)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/gzipped/changelog.gz
     DESTINATION ${CMAKE_INSTALL_DOCDIR})
 

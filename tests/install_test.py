@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The install rules, into a DESTDIR with the prefix /usr as the Debian package has it: exactly
-the program, the gzipped man page, the README, the copyright file and the gzipped changelog, in
-Debian's places for a game. The installed program then answers
+the program, the gzipped man pages (English and Japanese), the README, the copyright file and
+the gzipped changelog, in Debian's places for a game. The installed program then answers
 --version, plays start-up to quit from another folder, creating nothing there nor in the home,
 and names in --help the data folder it keeps the ranking in.
 
@@ -19,7 +19,7 @@ from game_texts import FAREWELL, MENU, OPENING
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 INSTALLED = ["usr/games/numoteka", "usr/share/doc/numoteka/README.md",
              "usr/share/doc/numoteka/changelog.gz", "usr/share/doc/numoteka/copyright",
-             "usr/share/man/man6/numoteka.6.gz"]
+             "usr/share/man/ja/man6/numoteka.6.gz", "usr/share/man/man6/numoteka.6.gz"]
 
 
 def files_below(folder):

@@ -23,7 +23,7 @@ from wine_smoke_test import KEYS, SEED, Checks, Wine, keys_until_saved, play_lin
 
 LINUX_FILES = ["games/numoteka", "share/doc/numoteka/README.md",
                "share/doc/numoteka/changelog.gz", "share/doc/numoteka/copyright",
-               "share/man/man6/numoteka.6.gz"]
+               "share/man/ja/man6/numoteka.6.gz", "share/man/man6/numoteka.6.gz"]
 
 
 def only(pattern):
