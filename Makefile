@@ -1,6 +1,6 @@
 # Thin wrapper: the commands the README names.
 .PHONY: play build test bench bench-build bench-compare windows windows-smoke install package \
-	windows-package package-check quick fuzz fuzz-merge coverage web web-test clean
+	windows-package package-check quick fuzz fuzz-merge coverage web web-test screenshot clean
 
 # Installs the Debian packages a target needs, when some are missing (see the script).
 NEEDS = tools/prerequisites.sh
@@ -120,6 +120,11 @@ web:
 # The page in headless Chromium, checked against the native game.
 web-test: web quick
 	node web/test/web_test.mjs build/web build/test/numoteka_quick
+
+# doc/board.png, the README's picture of the board: the web page in headless Chromium, a fixed
+# game played to a fixed turn.
+screenshot: web quick
+	node tools/screenshot.mjs build/web build/test/numoteka_quick doc/board.png
 
 clean:
 	rm -rf build
