@@ -1,6 +1,9 @@
 # Thin wrapper: the commands the README names.
 .PHONY: play build test bench bench-build bench-compare windows windows-smoke install package \
-	windows-package package-check quick fuzz fuzz-merge coverage web web-test clean
+	windows-package package-check quick fuzz fuzz-merge coverage web web-test screenshot clean
+
+# Installs the Debian packages a target needs, when some are missing (see the script).
+NEEDS = tools/prerequisites.sh
 
 # Where `make install` puts the game (below DESTDIR, when that is set).
 PREFIX ?= /usr/local
@@ -9,6 +12,7 @@ PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 60
 
 build:
+	$(NEEDS) play
 	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF \
 		-DCMAKE_INSTALL_PREFIX=$(PREFIX)
 	cmake --build build/release
@@ -17,6 +21,7 @@ play: build
 	./build/release/numoteka
 
 test:
+	$(NEEDS) test
 	cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNUMOTEKA_SANITIZE=ON -DNUMOTEKA_TESTS=ON
 	cmake --build build/test
 	ctest --test-dir build/test --output-on-failure
@@ -26,6 +31,7 @@ bench: bench-build
 	./build/bench/numoteka_bench $(BENCH_ARGS)
 
 bench-build:
+	$(NEEDS) bench
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF -DNUMOTEKA_BENCH=ON
 	cmake --build build/bench
 
@@ -42,11 +48,13 @@ bench-compare: bench-build
 
 # numoteka.exe for Windows, cross-compiled with MinGW-w64.
 windows:
+	$(NEEDS) windows
 	cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF
 	cmake --build build/windows
 
 # The game with its pauses shortened, from the test build: the checks replay games with it.
 quick:
+	$(NEEDS) test
 	cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNUMOTEKA_SANITIZE=ON -DNUMOTEKA_TESTS=ON
 	cmake --build build/test --target numoteka_quick
 
@@ -59,6 +67,7 @@ install: build
 
 # build/release/numoteka-<version>-Linux.tar.gz and numoteka_<version>_<arch>.deb.
 package: build
+	$(NEEDS) package
 	cmake --build build/release --target package
 
 # build/windows/numoteka-<version>-win64.zip.
@@ -72,6 +81,7 @@ package-check: package windows-package quick
 # The fuzz targets with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer (clang), each
 # run for FUZZ_SECONDS; a crash fails, and its input stays in build/fuzz/crashes/<target>/.
 fuzz:
+	$(NEEDS) fuzz
 	cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DCMAKE_CXX_COMPILER=clang++ -DNUMOTEKA_FUZZ=ON -DNUMOTEKA_TESTS=OFF
 	cmake --build build/fuzz
@@ -79,11 +89,13 @@ fuzz:
 
 # What the last `make fuzz` found, merged into fuzz/corpus, minimised.
 fuzz-merge:
+	$(NEEDS) fuzz
 	fuzz/run_fuzzers.sh --merge build/fuzz
 
 # Line and branch coverage of src/ by every test (the fuzz corpora replayed among them),
 # without sanitizers. The report shows even when a test fails; the failure still fails make.
 coverage:
+	$(NEEDS) test coverage
 	cmake -S . -B build/coverage -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNUMOTEKA_COVERAGE=ON \
 		-DNUMOTEKA_TESTS=ON
 	cmake --build build/coverage
@@ -100,6 +112,7 @@ coverage:
 # modules of its JavaScript tools through NODE_PATH.
 web: export NODE_PATH := /usr/share/nodejs
 web:
+	$(NEEDS) web
 	cd web && npm ci --no-audit --no-fund
 	emcmake cmake -S . -B build/web-cmake -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel
 	cmake --build build/web-cmake
@@ -107,6 +120,11 @@ web:
 # The page in headless Chromium, checked against the native game.
 web-test: web quick
 	node web/test/web_test.mjs build/web build/test/numoteka_quick build/web-cmake/page
+
+# doc/board.png, the README's picture of the board: the web page in headless Chromium, a fixed
+# game played to a fixed turn.
+screenshot: web quick
+	node tools/screenshot.mjs build/web build/test/numoteka_quick doc/board.png
 
 clean:
 	rm -rf build

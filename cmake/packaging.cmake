@@ -10,19 +10,29 @@ if(WIN32)
   # program starts in its own folder.
   install(TARGETS numoteka RUNTIME DESTINATION .)
   install(DIRECTORY DESTINATION System)
-  install(FILES README.md DESTINATION .)
+  install(FILES README.md LICENSE DESTINATION .)
   set(CPACK_GENERATOR ZIP)
 else()
-  install(TARGETS numoteka RUNTIME DESTINATION games)
+  # The installed program keeps its ranking in the player's data folder, wherever it is started
+  # from; build/release/numoteka, which `make play` runs, keeps System below the working folder.
+  add_executable(numoteka_installed src/installed_main.cpp)
+  target_link_libraries(numoteka_installed PRIVATE numoteka_game)
+  target_compile_options(numoteka_installed PRIVATE -Wall -Wextra -Wpedantic -Werror)
+  set_target_properties(numoteka_installed PROPERTIES OUTPUT_NAME numoteka
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/installed)
+  install(TARGETS numoteka_installed RUNTIME DESTINATION games)
 
-  # The man page (its version filled in) and the changelog are installed gzipped, as Debian's
-  # packages have them; -n keeps the name and time out of the header, so the bytes do not
-  # change from build to build.
+  # The man pages (their version filled in) and the changelog are installed gzipped, as
+  # Debian's packages have them; -n keeps the name and time out of the header, so the bytes do
+  # not change from build to build.
   find_program(GZIP_PROGRAM gzip REQUIRED)
   set(NUMOTEKA_MAN_PAGE ${CMAKE_CURRENT_BINARY_DIR}/numoteka.6)
+  set(NUMOTEKA_JA_MAN_PAGE ${CMAKE_CURRENT_BINARY_DIR}/numoteka.ja.6)
   configure_file(doc/numoteka.6.in ${NUMOTEKA_MAN_PAGE} @ONLY)
+  configure_file(doc/numoteka.ja.6.in ${NUMOTEKA_JA_MAN_PAGE} @ONLY)
   set(compressed)
-  foreach(source ${NUMOTEKA_MAN_PAGE} ${CMAKE_CURRENT_SOURCE_DIR}/doc/changelog)
+  foreach(source ${NUMOTEKA_MAN_PAGE} ${NUMOTEKA_JA_MAN_PAGE}
+                 ${CMAKE_CURRENT_SOURCE_DIR}/doc/changelog)
     get_filename_component(name ${source} NAME)
     add_custom_command(OUTPUT gzipped/${name}.gz
       COMMAND ${CMAKE_COMMAND} -E copy ${source} gzipped/${name}
@@ -34,11 +44,27 @@ else()
   add_custom_target(numoteka_gzipped_docs ALL DEPENDS ${compressed})
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/gzipped/numoteka.6.gz
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/gzipped/numoteka.ja.6.gz
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/ja/man6 RENAME numoteka.6.gz)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/gzipped/changelog.gz
     DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  # The archive holds the tree below the prefix (games/, share/); the .deb installs it in /usr.
+  # Debian's machine-readable copyright file, its licence text that of LICENSE.
+  file(READ LICENSE licence)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS LICENSE)
+  string(FIND "${licence}" "Permission" start)
+  string(SUBSTRING "${licence}" ${start} -1 licence)
+  string(STRIP "${licence}" licence)
+  string(REPLACE "\n\n" "\n.\n" licence "${licence}")
+  string(REPLACE "\n" "\n " NUMOTEKA_LICENCE_TEXT "${licence}")
+  configure_file(doc/copyright.in copyright @ONLY)
+  install(FILES README.md ${CMAKE_CURRENT_BINARY_DIR}/copyright
+    DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+  # The archive holds the tree below the prefix (games/, share/) and LICENSE beside it; the .deb
+  # installs the tree in /usr, with the copyright file alone, as Debian's packages do.
+  install(FILES LICENSE DESTINATION . COMPONENT archive_licence EXCLUDE_FROM_ALL)
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_SOURCE_DIR}/cmake/package_contents.cmake)
   set(CPACK_GENERATOR TGZ DEB)
 endif()
 

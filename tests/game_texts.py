@@ -9,5 +9,7 @@ MENU = "\n◆メニュー◆\n\n1.ゲームを始める 　2.ゲームをやめ�
 FAREWELL = "ゲームを終了します\n\n\n" + SLASHES + "\n\n\n"
 OPENING = TITLE + LEGEND + BOARD_AT_START
 SAVED = "セーブしました！\n"
+SAVE_FAILED = "セーブ失敗\n"
+NO_RECORD = "記録がないです\n"
 SAVE_PROMPT = "今回のデータをセーブしますか？　1.セーブする　2.しない\n"
 USAGE_FIRST_LINE = "使い方: numoteka [オプション]\n"

@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """The install rules, into a DESTDIR with the prefix /usr as the Debian package has it: exactly
-the program, the gzipped man page, the README and the gzipped changelog, in Debian's places for
-a game. The installed
-program then answers --version and plays start-up to quit from another folder, creating nothing
-there.
+the program, the gzipped man pages (English and Japanese), the README, the copyright file and
+the gzipped changelog, in Debian's places for a game. The installed program then answers
+--version, plays start-up to quit from another folder, creating nothing there nor in the home,
+and names in --help the data folder it keeps the ranking in.
 
 Usage: install_test.py CMAKE BUILD_DIR VERSION
 """
 import gzip
 import os
+import pwd
 import subprocess
 import sys
 import tempfile
@@ -17,7 +18,8 @@ from game_texts import FAREWELL, MENU, OPENING
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 INSTALLED = ["usr/games/numoteka", "usr/share/doc/numoteka/README.md",
-             "usr/share/doc/numoteka/changelog.gz", "usr/share/man/man6/numoteka.6.gz"]
+             "usr/share/doc/numoteka/changelog.gz", "usr/share/doc/numoteka/copyright",
+             "usr/share/man/ja/man6/numoteka.6.gz", "usr/share/man/man6/numoteka.6.gz"]
 
 
 def files_below(folder):
@@ -46,14 +48,17 @@ def main():
                 open(os.path.join(stage, INSTALLED[1]), "rb") as copy:
             if source.read() != copy.read():
                 failures.append("the installed README differs from the repository's")
-        with gzip.open(os.path.join(stage, INSTALLED[3]), "rt") as page:
-            if '.TH NUMOTEKA 6 ' not in page.read():
-                failures.append("the man page does not decompress to a page of section 6")
+        for page in INSTALLED[4:]:
+            with gzip.open(os.path.join(stage, page), "rt") as text:
+                if '.TH NUMOTEKA 6 ' not in text.read():
+                    failures.append("%s does not decompress to a page of section 6" % page)
 
         elsewhere = os.path.join(scratch, "elsewhere")
         os.mkdir(elsewhere)
-        env = dict(os.environ, LANG="C.UTF-8")
-        for variable in ("LC_ALL", "LC_CTYPE", "NUMOTEKA_RANKING_DIR"):
+        home = os.path.join(scratch, "home")
+        os.mkdir(home)
+        env = dict(os.environ, LANG="C.UTF-8", HOME=home)
+        for variable in ("LC_ALL", "LC_CTYPE", "NUMOTEKA_RANKING_DIR", "XDG_DATA_HOME"):
             env.pop(variable, None)
         run = subprocess.run([program, "--version"], cwd=elsewhere, env=env,
                              capture_output=True, timeout=60)
@@ -63,11 +68,22 @@ def main():
                              capture_output=True, timeout=60)
         if run.returncode != 0 or run.stdout.decode() != OPENING + MENU + FAREWELL:
             failures.append("start-up to quit: status %d, %r" % (run.returncode, run.stdout))
-        if os.listdir(elsewhere):
-            failures.append("the game left %r where it ran" % os.listdir(elsewhere))
+        if os.listdir(elsewhere) or os.listdir(home):
+            failures.append("the game left %r where it ran, %r in the home"
+                            % (os.listdir(elsewhere), os.listdir(home)))
+        # The last line of --help: the data folder, by XDG_DATA_HOME (an absolute path), HOME,
+        # or the home of the password database.
+        own = pwd.getpwuid(os.getuid()).pw_dir
+        for variables, folder in (({}, home + "/.local/share"), ({"XDG_DATA_HOME": "/x/y"}, "/x/y"),
+                                  ({"XDG_DATA_HOME": "x/y"}, home + "/.local/share"),
+                                  ({"HOME": ""}, own + "/.local/share")):
+            run = subprocess.run([program, "--help"], env=dict(env, **variables),
+                                 capture_output=True, timeout=60)
+            if not run.stdout.decode().endswith("\n  %s/numoteka\n" % folder):
+                failures.append("--help with %r: %r" % (variables, run.stdout[-80:]))
     if failures:
         print("\n".join(failures))
-    print("install: %d passed, %d failed" % (6 - len(failures), len(failures)))
+    print("install: %d passed, %d failed" % (11 - len(failures), len(failures)))
     return 1 if failures else 0
 
 

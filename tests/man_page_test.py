@@ -1,38 +1,43 @@
 #!/usr/bin/env python3
-"""The man page as groff renders it: no warning with all of them on (-ww), and the sections of a
-program's man page in their usual order, with the version in its footer.
+"""The man pages, English and Japanese (*.ja.6), as groff renders them: no warning with all of
+them on (-ww), and the sections of a program's man page in their usual order, with the version
+in its footer.
 
-Usage: man_page_test.py GROFF PAGE VERSION
+Usage: man_page_test.py GROFF VERSION PAGE...
 """
 import subprocess
 import sys
 
-SECTIONS = ["NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "ENVIRONMENT", "FILES",
+SECTIONS = ["NAME", "SYNOPSIS", "DESCRIPTION", "HOW TO PLAY", "OPTIONS", "ENVIRONMENT", "FILES",
             "EXIT STATUS", "EXAMPLES"]
-NAMED = ["--help", "--version", "--seed", "--ranking-dir", "NUMOTEKA_RANKING_DIR"]
+JA_SECTIONS = ["名前", "書式", "説明", "遊び方", "オプション", "環境変数", "ファイル", "終了ステータス", "例",
+               "関連項目"]
+NAMED = ["--help", "--version", "--seed", "--ranking-dir", "NUMOTEKA_RANKING_DIR",
+         "XDG_DATA_HOME", "~/.local/share/numoteka"]
 
 
 def main():
-    groff, page, version = sys.argv[1:4]
+    groff, version, pages = sys.argv[1], sys.argv[2], sys.argv[3:]
     failures = []
-    check = subprocess.run([groff, "-man", "-ww", "-z", page], capture_output=True, text=True)
-    if check.returncode != 0 or check.stderr:
-        failures.append("groff -ww: status %d\n%s" % (check.returncode, check.stderr))
-    # Plain ASCII: no overstriking, so headings and options read as written.
-    shown = subprocess.run([groff, "-man", "-Tascii", "-P-cbou", page], capture_output=True,
-                           text=True, check=True).stdout
-    headings = [line for line in shown.splitlines() if line in SECTIONS]
-    if headings != SECTIONS:
-        failures.append("sections %r, expected %r" % (headings, SECTIONS))
-    for name in NAMED:
-        if name not in shown:
-            failures.append("%s is not described" % name)
-    footer = shown.rstrip("\n").splitlines()[-1]
-    if "numoteka " + version not in footer:
-        failures.append("footer %r has no version %s" % (footer, version))
+    for page in pages:
+        sections = JA_SECTIONS if page.endswith(".ja.6") else SECTIONS
+        # UTF-8 in (-k), plain text out: no overstriking, so headings and options read as written.
+        shown = subprocess.run([groff, "-man", "-k", "-Tutf8", "-ww", "-P-cbou", page],
+                               capture_output=True, text=True)
+        if shown.returncode != 0 or shown.stderr:
+            failures.append("%s: groff -ww: status %d\n%s" % (page, shown.returncode, shown.stderr))
+        headings = [line for line in shown.stdout.splitlines() if line in sections]
+        if headings != sections:
+            failures.append("%s: sections %r, expected %r" % (page, headings, sections))
+        failures += ["%s: %s is not described" % (page, name) for name in NAMED
+                     if name not in shown.stdout]
+        footer = shown.stdout.rstrip("\n").splitlines()[-1]
+        if "numoteka " + version not in footer:
+            failures.append("%s: footer %r has no version %s" % (page, footer, version))
     if failures:
         print("\n".join(failures))
-    print("man page: %d passed, %d failed" % (len(NAMED) + 3 - len(failures), len(failures)))
+    checks = len(pages) * (len(NAMED) + 3)
+    print("man pages: %d passed, %d failed" % (checks - len(failures), len(failures)))
     return 1 if failures else 0
 
 

@@ -1,24 +1,29 @@
 #!/usr/bin/env python3
 """Unpacks each release package into a scratch folder and plays the game from there: the Linux
 .tar.gz and .deb answer --version with the package's version and play start-up to quit from
-another folder; the Windows .zip, under Wine, saves a won game into its own System folder, the
-same bytes the Linux build saves for that game. The .deb's control fields are checked too.
+another folder; the .deb's program saves a won game into the player's data folder and shows it
+in a second run; the Windows .zip, under Wine, saves a won game into its own System folder, the
+same bytes the Linux build saves for that game. The .deb's control fields are checked, and
+lintian finds no error or warning in it. The program `make play` runs still saves only into a
+System folder.
 
 Usage: package_check.py RELEASE_BUILD_DIR WINDOWS_BUILD_DIR NUMOTEKA_QUICK
 """
 import glob
 import os
+import re
 import subprocess
 import sys
 import tarfile
 import tempfile
 import zipfile
 
-from game_texts import FAREWELL, MENU, OPENING, SAVED
+from game_texts import FAREWELL, MENU, NO_RECORD, OPENING, SAVE_FAILED, SAVED
 from wine_smoke_test import KEYS, SEED, Checks, Wine, keys_until_saved, play_linux, read_file
 
 LINUX_FILES = ["games/numoteka", "share/doc/numoteka/README.md",
-               "share/doc/numoteka/changelog.gz", "share/man/man6/numoteka.6.gz"]
+               "share/doc/numoteka/changelog.gz", "share/doc/numoteka/copyright",
+               "share/man/ja/man6/numoteka.6.gz", "share/man/man6/numoteka.6.gz"]
 
 
 def only(pattern):
@@ -35,15 +40,43 @@ def files_below(folder):
     return sorted(found)
 
 
-def check_linux_tree(checks, label, tree, version, scratch):
+def player_env(home, **variables):
+    env = dict(os.environ, LANG="C.UTF-8", HOME=home, **variables)
+    for variable in ("LC_ALL", "LC_CTYPE", "NUMOTEKA_RANKING_DIR", "XDG_DATA_HOME"):
+        if variable not in variables:
+            env.pop(variable, None)
+    return env
+
+
+def check_wins_kept(checks, label, program, typed, scratch, xdg, kept=True):
+    """A seeded game won and saved, then the ranking shown, where there is no System and with
+    HOME in a scratch folder: the installed program keeps the win in the player's data folder,
+    every folder it makes there for the player alone; `make play`'s program keeps nothing."""
+    home, elsewhere = tempfile.mkdtemp(dir=scratch), tempfile.mkdtemp(dir=scratch)
+    data = os.path.join(home, "data") if xdg else os.path.join(home, ".local", "share")
+    env = player_env(home, **({"XDG_DATA_HOME": data} if xdg else {}))
+    won, shown = (subprocess.run([program, *arguments], input=keys, cwd=elsewhere, env=env,
+                                 capture_output=True, timeout=900).stdout.decode()
+                  for arguments, keys in ((["--seed", SEED], typed), ([], b"3\n1\n2\n")))
+    modes = {oct(os.stat(root).st_mode & 0o7777) for root, _, _ in os.walk(home)}
+    if kept:
+        ok = (SAVED in won and re.search(r"\n 1位：名無し\t\t +\d+\n", shown)
+              and modes == {"0o700"} and sorted(os.listdir(os.path.join(data, "numoteka")))
+              == ["dice_data.dat", "name_data.dat", "ranking.lock"])
+    else:
+        ok = SAVE_FAILED in won and NO_RECORD in shown and not os.listdir(home)
+    checks.expect(ok and not os.listdir(elsewhere), "%s: %r\n%r\nfolders %r"
+                  % (label, won[-200:], shown[-300:], sorted(os.walk(home))))
+
+
+def check_linux_tree(checks, label, tree, version, scratch, extra=()):
     """The unpacked tree below the prefix: its files, and its program run from elsewhere."""
-    checks.expect(files_below(tree) == LINUX_FILES,
-                  "%s holds %r, expected %r" % (label, files_below(tree), LINUX_FILES))
+    expected = sorted(LINUX_FILES + list(extra))
+    checks.expect(files_below(tree) == expected,
+                  "%s holds %r, expected %r" % (label, files_below(tree), expected))
     program = os.path.join(tree, "games", "numoteka")
     elsewhere = tempfile.mkdtemp(dir=scratch)
-    env = dict(os.environ, LANG="C.UTF-8")
-    for variable in ("LC_ALL", "LC_CTYPE", "NUMOTEKA_RANKING_DIR"):
-        env.pop(variable, None)
+    env = player_env(tempfile.mkdtemp(dir=scratch))
     run = subprocess.run([program, "--version"], cwd=elsewhere, env=env, capture_output=True,
                          timeout=60)
     checks.expect(run.returncode == 0 and run.stdout == ("numoteka %s\n" % version).encode(),
@@ -71,6 +104,11 @@ def main():
                   and os.path.basename(deb) == "numoteka_%s_%s.deb" % (version, architecture)
                   and "libc6" in fields["Depends"] and "<" in fields["Maintainer"]
                   and "\n " in fields["Description"], "control fields %r" % fields)
+    # No overrides: every error and warning fails.
+    lint = subprocess.run(["lintian", "--allow-root", "--fail-on", "error,warning", deb],
+                          capture_output=True, text=True)
+    checks.expect(lint.returncode == 0, "lintian: status %d\n%s%s"
+                  % (lint.returncode, lint.stdout, lint.stderr))
 
     with tempfile.TemporaryDirectory() as scratch:
         archive = only(os.path.join(release, "numoteka-%s-Linux.tar.gz" % version))
@@ -79,22 +117,27 @@ def main():
             options = {"filter": "tar"} if hasattr(tarfile, "tar_filter") else {}
             tar.extractall(os.path.join(scratch, "tgz"), **options)
         top = os.path.join(scratch, "tgz", "numoteka-%s-Linux" % version)
-        check_linux_tree(checks, "the .tar.gz", top, version, scratch)
+        check_linux_tree(checks, "the .tar.gz", top, version, scratch, ["LICENSE"])
 
         subprocess.run(["dpkg-deb", "--extract", deb, os.path.join(scratch, "deb")], check=True)
         check_linux_tree(checks, "the .deb", os.path.join(scratch, "deb", "usr"), version,
                          scratch)
+        typed = KEYS * keys_until_saved(quick, SEED, scratch)
+        installed = os.path.join(scratch, "deb", "usr", "games", "numoteka")
+        check_wins_kept(checks, "the .deb, XDG_DATA_HOME set", installed, typed, scratch, True)
+        check_wins_kept(checks, "the .deb, XDG_DATA_HOME unset", installed, typed, scratch, False)
+        check_wins_kept(checks, "make play's program", os.path.join(release, "numoteka"), typed,
+                        scratch, True, kept=False)
 
         archive = only(os.path.join(windows, "numoteka-%s-win64.zip" % version))
         with zipfile.ZipFile(archive) as unzipped:
             unzipped.extractall(os.path.join(scratch, "zip"))
         top = os.path.join(scratch, "zip", "numoteka-%s-win64" % version)
         held = sorted(os.listdir(top))
-        checks.expect(held == ["README.md", "System", "numoteka.exe"]
+        checks.expect(held == ["LICENSE", "README.md", "System", "numoteka.exe"]
                       and not os.listdir(os.path.join(top, "System")),
                       "the .zip holds %r" % held)
         wine = Wine(os.path.join(top, "numoteka.exe"), os.path.join(scratch, "prefix"))
-        typed = KEYS * keys_until_saved(quick, SEED, scratch)
         status, shown, _ = wine.play(typed, top, ["--seed", SEED])
         wine.stop()
         linux = os.path.join(scratch, "linux")

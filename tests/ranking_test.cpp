@@ -305,6 +305,21 @@ TEST_F(RankingTest, WithoutTheFolderSaveFailsAndCreatesNothing) {
     EXPECT_EQ(screen(), "記録がないです\n");
 }
 
+TEST_F(RankingTest, OwnFolderIsMadeWithItsMissingParentsForThePlayerAlone) {
+    const auto homePermissions = fs::perms::owner_all | fs::perms::group_read;
+    fs::create_directory("home");
+    fs::permissions("home", homePermissions);
+    setOwnRankingFolder((scratch_.path() / "home/.local/share/numoteka").string());
+    saveRecord('1', 12);
+    setRankingFolder("System", false);
+    EXPECT_EQ(screen(), "セーブしました！\n");
+    EXPECT_EQ(fs::status("home").permissions(), homePermissions);
+    for (const char* made : {"home/.local", "home/.local/share", "home/.local/share/numoteka"}) {
+        EXPECT_EQ(fs::status(made).permissions(), fs::perms::owner_all) << made;
+    }
+    EXPECT_TRUE(fs::exists("home/.local/share/numoteka/dice_data.dat"));
+}
+
 TEST_F(RankingTest, ShortAndGarbledLinesGiveEmptyEntriesWithoutShifting) {
     fs::create_directory("System");
     // Counts: junk after many blanks, negative, too big, blanks around, junk after, empty,

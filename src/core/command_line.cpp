@@ -50,20 +50,30 @@ constexpr const char* USAGE =
     "  -h, --help             この説明を表示して終わる\n"
     "  -V, --version          バージョンを表示して終わる\n"
     "      --seed=N           乱数の種を N にする（0～4294967295、省略時は時刻）\n"
-    "      --ranking-dir=DIR  ランキングの2つのファイルを DIR に置く\n"
-    "                         （省略時は作業フォルダの System）\n"
+    "      --ranking-dir=DIR  ランキングの2つのファイルを DIR に置く\n";
+// How the default ranking folder is told: System below the working directory, or the player's
+// own folder, named at the end.
+constexpr const char* USAGE_SYSTEM_FOLDER = "                         （省略時は作業フォルダの System）\n";
+constexpr const char* USAGE_OWN_FOLDER =
+    "                         （省略時はプレイヤーのデータフォルダ）\n";
+constexpr const char* USAGE_GAMES =
     "      --daily[=DATE]     今日のゲームを遊ぶ（日本時間の日付ごとに全員同じさいころ）\n"
     "                         DATE（YYYY-MM-DD、2000-01-01 から今日まで）でその日のゲーム\n"
     "      --replay=CODE      リプレイコード CODE のゲームを再生する\n"
     "\n"
     "今日のゲームが終わると、共有用の1行とリプレイコードを表示します。\n"
-    "環境変数 NUMOTEKA_RANKING_DIR も --ranking-dir と同じ働きをします（オプションが優先）。\n"
+    "環境変数 NUMOTEKA_RANKING_DIR も --ranking-dir と同じ働きをします（オプションが優先）。\n";
+constexpr const char* USAGE_SYSTEM_FOLDER_MADE =
     "DIR はなければ最初のセーブのときに作られます。System は作られません。\n";
+constexpr const char* USAGE_OWN_FOLDER_MADE =
+    "DIR もデータフォルダも、なければ最初のセーブのときに作られます。\n"
+    "データフォルダ（$XDG_DATA_HOME/numoteka、未設定なら ~/.local/share/numoteka）:\n"
+    "  ";
 
 struct Settings {
     uint32_t seed = 0;
     bool seeded = false;
-    std::string rankingFolder;  // empty for System below the working directory
+    std::string rankingFolder;  // empty for the default folder
     std::optional<Day> daily;
     std::optional<Replay> replay;
 };
@@ -99,9 +109,13 @@ int refuseOption(int result, char** argv) {
     return refuse(std::string("invalid option -- '") + static_cast<char>(optopt) + "'");
 }
 
-int showUsage() {
+int showUsage(const std::string& ownFolder) {
     attachTerminal(encodingFromLocale(), false);
+    const bool own = !ownFolder.empty();
     writeText(toCp932(USAGE));
+    writeText(toCp932(own ? USAGE_OWN_FOLDER : USAGE_SYSTEM_FOLDER));
+    writeText(toCp932(USAGE_GAMES));
+    writeText(toCp932(own ? USAGE_OWN_FOLDER_MADE + ownFolder + "\n" : USAGE_SYSTEM_FOLDER_MADE));
     flushOutput();
     return 0;
 }
@@ -131,7 +145,7 @@ bool parseSeed(std::string_view text, uint32_t& seed) {
     return true;
 }
 
-int runProgram(int argc, char** argv) {
+int runProgram(int argc, char** argv, const std::string& ownFolder) {
     // getopt_long may reorder the arguments it is given, so it works on a copy.
     std::vector<char*> arguments(argv, argv + argc);
     arguments.push_back(nullptr);
@@ -146,7 +160,7 @@ int runProgram(int argc, char** argv) {
         }
         switch (result) {
             case 'h':
-                return showUsage();
+                return showUsage(ownFolder);
             case 'V':
                 return showVersion();
             case SEED_OPTION:
@@ -196,6 +210,8 @@ int runProgram(int argc, char** argv) {
     }
     if (!settings.rankingFolder.empty()) {
         setRankingFolder(settings.rankingFolder, true);
+    } else if (!ownFolder.empty()) {
+        setOwnRankingFolder(ownFolder);
     }
     if (settings.replay) {
         settings.daily = settings.replay->day;

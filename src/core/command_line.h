@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace numoteka {
@@ -11,7 +12,9 @@ namespace numoteka {
 bool parseSeed(std::string_view text, uint32_t& seed);
 
 // Reads the command line, then answers --help or --version, or plays the game on the terminal.
-// Returns the exit status: 2 for a command line it cannot use.
-int runProgram(int argc, char** argv);
+// Unless the command line or NUMOTEKA_RANKING_DIR names a folder, the ranking is kept in
+// `ownFolder`, the player's own (made private at the first save); without one, in System below
+// the working directory. Returns the exit status: 2 for a command line it cannot use.
+int runProgram(int argc, char** argv, const std::string& ownFolder = {});
 
 }  // namespace numoteka

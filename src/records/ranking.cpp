@@ -19,10 +19,11 @@ RankingFaults g_rankingFaults;
 
 namespace {
 
-// The folder of the files. One the user named is made when a save first needs it; without the
-// default System a save fails, as it always has.
+// The folder of the files. One the user named, or the player's own, is made when a save first
+// needs it; without the default System a save fails, as it always has.
 std::string g_folder = "System";
 bool g_createFolder = false;
+bool g_ownFolder = false;
 
 // Both files hold the tables normal, easy, hard, one line per place.
 constexpr int TABLE_COUNT = 3;
@@ -235,11 +236,32 @@ Store loadTablesLocked(RankingTables& tables) {
     return loadTables(tables);
 }
 
+// Makes the folder and its missing parents one by one, each closed to everyone but the player
+// before anything is written into it.
+void makeOwnFolder(const std::filesystem::path& folder) {
+    std::filesystem::path made;
+    std::error_code ignored;
+    for (const std::filesystem::path& part : folder) {
+        made /= part;
+        if (std::filesystem::create_directory(made, ignored)) {
+            std::filesystem::permissions(made, std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::replace, ignored);
+        }
+    }
+}
+
 }  // namespace
 
 void setRankingFolder(std::string folder, bool createWhenSaving) {
     g_folder = std::move(folder);
     g_createFolder = createWhenSaving;
+    g_ownFolder = false;
+}
+
+void setOwnRankingFolder(std::string folder) {
+    g_folder = std::move(folder);
+    g_createFolder = true;
+    g_ownFolder = true;
 }
 
 void showRanking() {
@@ -272,8 +294,10 @@ void saveRecord(Difficulty difficulty, int32_t turnCount) {
         say("セーブ失敗\n");
         return;
     }
-    if (g_createFolder) {
-        // Should it fail, so does taking the lock below.
+    // Should making the folder fail, so does taking the lock below.
+    if (g_ownFolder) {
+        makeOwnFolder(g_folder);
+    } else if (g_createFolder) {
         std::error_code ignored;
         std::filesystem::create_directories(g_folder, ignored);
     }

@@ -1,5 +1,5 @@
 // The best ten wins per difficulty, kept in two files in the folder System (or one the user
-// names).
+// names, or the player's own data folder).
 #pragma once
 
 #include <array>
@@ -32,6 +32,10 @@ inline constexpr int32_t TAKEN_MARKER = 100000;
 // `createWhenSaving` a save makes the folder, with its parents, when it is missing; without it
 // a missing folder fails the save. Showing a table never makes it.
 void setRankingFolder(std::string folder, bool createWhenSaving);
+
+// The player's own folder of the files: a save makes it, with its missing parents, each for the
+// player alone (mode 0700), as the usual data folders of a home are made.
+void setOwnRankingFolder(std::string folder);
 
 // Shows the table of a difficulty the user chooses.
 void showRanking();
