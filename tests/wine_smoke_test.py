@@ -240,6 +240,22 @@ def main():
         checks.expect(status == 0 and shown == expected and heading in shown,
                       "ranking display: status %d\n%r\n%r" % (status, shown, expected))
 
+        # A won daily game's replay code from the Linux build, played back by the .exe: the same
+        # bytes, so the day gives both builds one seed; a code with a character changed is refused.
+        folder = fresh_folder(scratch, "daily")
+        typed = b"1\n" + sjis("たろう") + b"\n1\n" + b"11\n" * 300
+        _, shown, _ = play_linux(quick, typed, folder, ["--daily=2026-11-06"])
+        code = shown.split(sjis("リプレイコード "))[1].split(b"\n")[0].decode()
+        ours = wine.play(b"", folder, ["--replay", code])
+        theirs = play_linux(quick, b"", folder, ["--replay", code])
+        checks.expect(ours == theirs and ours[0] == 0 and sjis("2026-11-06 ふつう 勝利") in ours[1]
+                      and shown.startswith(ours[1][:-len(sjis(FAREWELL))]),
+                      "daily replay: %r\nLinux: %r" % (ours[1][-300:], theirs[1][-300:]))
+        changed = code[:-1] + ("A" if code[-1] != "A" else "B")
+        status, _, complaint = wine.play(b"", folder, ["--replay=" + changed])
+        checks.expect(status == 2 and b"invalid replay code" in complaint,
+                      "a changed code: status %d, %r" % (status, complaint))
+
         # Two games held at the save prompt of their wins, then saving into one folder together.
         shared = os.path.join(scratch, "shared")
         os.makedirs(shared)

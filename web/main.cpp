@@ -1,12 +1,14 @@
-// The game in a web page: the program of src/main.cpp on a command line made by the page.
-// The page passes the text of "seed" in its address (?seed=N), when there is one, as the one
-// argument; a seed the command line would refuse is left out, and the clock seeds the game.
+// The game in a web page: the program of src/main.cpp on a command line made by the page from
+// its address: "--seed=N" for ?seed=N, "--daily" or "--daily=DATE" for ?daily, "--replay=CODE"
+// for ?replay=CODE, at most one of them. A seed the command line would refuse is left out, and
+// the clock seeds the game; a bad date or code ends the program with status 2.
 // The rankings live in the browser's storage, in a folder mounted on IndexedDB.
 #include <emscripten/emscripten.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/command_line.h"
@@ -43,9 +45,12 @@ int main(int argc, char** argv) {
     setenv("LANG", "C.UTF-8", 1);
     numoteka_mount_storage(RANKING_FOLDER);
     std::vector<std::string> words = {"numoteka", "--ranking-dir", RANKING_FOLDER};
-    uint32_t seed = 0;
-    if (argc > 1 && numoteka::parseSeed(argv[1], seed)) {
-        words.insert(words.end(), {"--seed", argv[1]});
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view word = argv[i];
+        uint32_t seed = 0;
+        if (!word.starts_with("--seed=") || numoteka::parseSeed(word.substr(7), seed)) {
+            words.emplace_back(word);
+        }
     }
     std::vector<char*> arguments;
     for (std::string& word : words) {

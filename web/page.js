@@ -2,11 +2,14 @@
 // the user types goes through a line editor, as on a terminal in canonical mode: keys echo,
 // Backspace rubs out the last character, and the game reads a line once Enter ends it. On a
 // touch screen a row of buttons types into the same line editor.
-// ?seed=N in the address seeds the game as --seed N does.
+// In the address, ?seed=N seeds the game as --seed N does; ?daily plays today's game (?daily=DATE
+// a past day's) and ?replay=CODE plays a replay code back, as --daily and --replay do. At the end
+// of a daily game a bar offers its line and a link to its replay, to copy.
 import { Terminal } from './xterm.js';
 import createNumoteka from './numoteka.js';
 
 const PLAY_AGAIN = 'Enterキーでもう一度遊べます';
+const BAD_ADDRESS = 'アドレスの日付かリプレイコードが正しくありません';
 const ENTER = /\r\n?|\n/;
 const COLUMNS = 80;
 // The terminal on a screen with a mouse, when the window has room for it.
@@ -47,7 +50,8 @@ function fit() {
   const width = document.documentElement.clientWidth - parseFloat(style.paddingLeft) -
     parseFloat(style.paddingRight);
   const height = document.documentElement.clientHeight - parseFloat(style.paddingTop) -
-    parseFloat(style.paddingBottom) - document.getElementById('keys').offsetHeight;
+    parseFloat(style.paddingBottom) - document.getElementById('keys').offsetHeight -
+    document.getElementById('share').offsetHeight;
   const screen = terminal.element.querySelector('.xterm-screen');
   // xterm.js rounds its cells to device pixels: the size is made smaller until it fits.
   const fitting = (size) => Math.floor((size * width) / screen.offsetWidth * 4) / 4;
@@ -173,7 +177,7 @@ class Keyboard {
   }
 }
 
-const seed = new URLSearchParams(location.search).get('seed');
+let query = new URLSearchParams(location.search);
 let keyboard = null; // the running program's input, null once it has ended
 let keys = Promise.resolve(); // keys are taken one after another
 
@@ -202,12 +206,39 @@ for (const button of document.querySelectorAll('#keys button')) {
   });
 }
 
+// The program's command line from the address: a replay, else a daily game, else a seed.
+function gameArguments() {
+  if (query.has('replay')) {
+    return [`--replay=${query.get('replay')}`];
+  }
+  if (query.has('daily')) {
+    return [query.get('daily') ? `--daily=${query.get('daily')}` : '--daily'];
+  }
+  return query.has('seed') ? [`--seed=${query.get('seed')}`] : [];
+}
+
+// The line of a daily game and a link to its replay, with a button that copies both.
+function offerToShare(line, code) {
+  const link = new URL(location.pathname, location.href);
+  if (code) {
+    link.search = `?replay=${code}`;
+  }
+  const share = document.getElementById('share');
+  share.querySelector('span').textContent = line;
+  share.querySelector('a').href = link.href;
+  share.querySelector('a').hidden = !code;
+  share.querySelector('button').onclick = () =>
+    navigator.clipboard.writeText(code ? `${line}\n${link.href}` : line).catch(() => {});
+  share.hidden = false;
+  fit();
+}
+
 // Starts the program; when it ends, Enter starts it again.
 function start() {
   keyboard = new Keyboard();
   const input = keyboard;
   createNumoteka({
-    arguments: seed === null ? [] : [seed],
+    arguments: gameArguments(),
     terminal: {
       // Asked as a terminal is asked: where does the cursor stand after "□"?
       drawsAmbiguousNarrow() {
@@ -218,8 +249,15 @@ function start() {
       },
       write: show,
       read: (most) => input.read(most),
-      programEnded() {
+      shareResult: offerToShare,
+      programEnded(status) {
         keyboard = null;
+        if (status === 2) {
+          // A date or code the game refused: the next game is an ordinary one.
+          terminal.write(BAD_ADDRESS + '\r\n');
+          query = new URLSearchParams();
+          history.replaceState(null, '', location.pathname);
+        }
         terminal.write(PLAY_AGAIN + '\r\n');
       },
     },

@@ -377,6 +377,43 @@ async function offlineAndRebuilt(browser, opening) {
   await context.close();
 }
 
+// The native game's output for `args` and `typed`.
+function runNative(args, typed) {
+  const env = { ...process.env, LANG: 'C.UTF-8', LC_ALL: '', LC_CTYPE: '', NUMOTEKA_RANKING_DIR: scratch };
+  return spawnSync(quick, args, { cwd: scratch, env, input: typed, encoding: 'utf8' }).stdout;
+}
+
+// A won daily game's replay code, made by the native game, played back on the page: the screen
+// is what the native game shows playing it back (so the day gives the page the seed it gives the
+// native game), and the page offers the line and a link to the replay.
+async function dailyReplay(browser, origin) {
+  let day;
+  let played;
+  let line;
+  for (let date = 1; !line?.includes(' 勝利 ') && date <= 28; ++date) {
+    day = `2026-11-${String(date).padStart(2, '0')}`;
+    played = runNative([`--daily=${day}`], `1\nたろう\n1\n${'11\n'.repeat(300)}`);
+    line = /\n(ぬもてか .*)\n/.exec(played)?.[1];
+  }
+  const code = /\nリプレイコード (\S+)\n/.exec(played)?.[1];
+  const replayed = runNative([`--replay=${code}`], '');
+  check(code && line?.startsWith(`ぬもてか ${day} ふつう 勝利 `) && played.startsWith(replayed.slice(0, -FAREWELL.length)),
+    `the native daily game: ${line} ${code}`);
+  const context = await browser.newContext();
+  const page = await context.newPage();
+  await page.goto(`${origin}/?replay=${code}`);
+  const widths = await widthsOf(page, replayed);
+  await waitForScreen(page, padded(replayed, widths) + PLAY_AGAIN, widths, 'replay');
+  const shared = await page.evaluate(() => ({ line: document.querySelector('#share span').textContent,
+    link: document.querySelector('#share a').href, shown: !document.getElementById('share').hidden }));
+  check(shared.shown && shared.line === line && shared.link === `${origin}/?replay=${code}`,
+    `shared ${JSON.stringify(shared)}`);
+  await page.goto(`${origin}/?replay=${code.slice(0, -1)}`);
+  await waitForScreen(page, 'アドレスの日付かリプレイコードが正しくありません\n' + PLAY_AGAIN, widths, 'a cut code');
+  console.log(`daily replay: ${line}, ${code.length} characters, shown as the native game shows it`);
+  await context.close();
+}
+
 // A folder served as the README says, on a port the system picks, until the test ends.
 const servers = [];
 async function serve(folder) {
@@ -407,6 +444,7 @@ try {
   await wonGame(browser, origin);
   await phoneGame(browser, origin);
   await twoSaves(browser, origin);
+  await dailyReplay(browser, origin);
   await offlineAndRebuilt(browser, opening);
 } catch (error) {
   check(false, error.stack);
