@@ -42,7 +42,7 @@ def main():
     # Medians of the times, and of the ratios of the two runs of each round.
     print("%-14s %13s %13s %7s" % ("benchmark", "old (ns)", "new (ns)", "ratio"))
     for name, pairs in times.items():
-        print("%-14s %13.1f %13.1f %6.1fx" % (
+        print("%-14s %13.1f %13.1f %6.2fx" % (
             name, statistics.median(old for old, _ in pairs),
             statistics.median(new for _, new in pairs),
             statistics.median(old / new for old, new in pairs)))
