@@ -1,11 +1,13 @@
 // Replay codes, as someone may paste them, and the typed lines a code holds.
 //
-// Input: a byte of flags, then the rest. Bit 0 set: the rest is a code, decoded; else the rest is
-// typed bytes, encoded (the day from the next two bytes of the flags' byte and the rest).
+// Input: a byte of flags, then the rest. Bit 0 set: the rest is a code, decoded. Else bit 1 set:
+// the rest is the tokens of a code's lines, behind a checksum that holds (which a code pasted
+// seldom reaches). Else the rest is typed bytes, encoded, the day from the flags' other bits.
 //
 // Checked: decoding never fails but by refusing; a code it takes stands for at most the limit of
-// typed bytes, is its day's, and encodes back to a code of the same replay; typed bytes of up to
-// the limit come back from their code whole, and the code is base64url of its own alphabet.
+// typed bytes, is its day's, and encodes back to a code of the same replay; tokens it takes stand
+// for lines whose own tokens come back to them; typed bytes come back from their code whole, and
+// the code is base64url of its own alphabet.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -37,7 +39,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         return 0;
     }
-    const Day day = static_cast<Day>(data[0] >> 1 | (size > 1 ? data[1] << 7 : 0)) & 0x7FFF;
+    if ((data[0] & 2) != 0) {
+        const std::optional<std::string> lines = tokenLines(rest);
+        if (lines &&
+            (lines->size() > REPLAY_TYPED_LIMIT || tokenLines(lineTokens(*lines)) != lines)) {
+            fuzz::fail("tokens whose lines do not come back");
+        }
+        return 0;
+    }
+    const Day day = static_cast<Day>(data[0] >> 2);
     const Replay replay{dailySeed(day), day, std::string(rest)};
     const std::string code = encodeReplay(replay);
     if (code.find_first_not_of(

@@ -112,5 +112,27 @@ TEST(Daily, AWonGameIsSharedAndPlaysBackTheSame) {
     EXPECT_EQ(runBinary({{"--replay", changed}}).status, 2);
 }
 
+TEST(Daily, LongLinesPlayBackAndTooMuchTypedLeavesNoCode) {
+    // A name longer than a piece of input, refused: played back, the same screen.
+    const std::string typed = "1\n" + std::string(5000, 'x') + "\nA\n";
+    attachMemoryTerminal(typed, TerminalEncoding::ShiftJis);
+    runGame(7);
+    const std::string typedScreen = takeTerminalOutput();
+    attachMemoryTerminal("", TerminalEncoding::ShiftJis);
+    replayInput(typed);
+    runGame(7);
+    EXPECT_EQ(takeTerminalOutput(), typedScreen);
+
+    // More than a code may hold, then a game given up: its line, and no code.
+    DailyGame daily;
+    attachMemoryTerminal("1\n" + std::string(RECORDING_LIMIT, 'x') + "\nA\n1\n\n\n3\n",
+                         TerminalEncoding::Utf8);
+    runGame(dailySeed(daily.day), &daily);
+    const std::string shown = takeTerminalOutput();
+    EXPECT_NE(shown.find("\nぬもてか 2000-01-01 ふつう ギブアップ 1ターン\n" + MENU),
+              std::string::npos);
+    EXPECT_EQ(shown.find("リプレイコード"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace numoteka::testing

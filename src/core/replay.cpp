@@ -79,7 +79,50 @@ std::vector<std::string_view> splitLines(std::string_view typed) {
     return lines;
 }
 
-std::string tokens(std::string_view typed) {
+std::string toBase64url(std::string_view bytes) {
+    std::string text;
+    for (size_t at = 0; at < bytes.size(); at += 3) {
+        uint32_t group = 0;
+        const size_t taken = std::min<size_t>(3, bytes.size() - at);
+        for (size_t i = 0; i < 3; ++i) {
+            group = group << 8 | (i < taken ? static_cast<uint8_t>(bytes[at + i]) : 0);
+        }
+        for (size_t i = 0; i <= taken; ++i) {
+            text.push_back(BASE64URL[group >> (18 - 6 * i) & 0x3F]);
+        }
+    }
+    return text;
+}
+
+// Only the text toBase64url() writes: no padding, no other characters, unused bits zero.
+std::optional<std::string> fromBase64url(std::string_view text) {
+    if (text.size() % 4 == 1) {
+        return std::nullopt;
+    }
+    std::string bytes;
+    uint32_t bits = 0;
+    int held = 0;
+    for (const char character : text) {
+        const size_t value = BASE64URL.find(character);
+        if (value == std::string_view::npos) {
+            return std::nullopt;
+        }
+        bits = bits << 6 | static_cast<uint32_t>(value);
+        held += 6;
+        if (held >= 8) {
+            held -= 8;
+            bytes.push_back(static_cast<char>(bits >> held & 0xFF));
+        }
+    }
+    if ((bits & ((1u << held) - 1)) != 0) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+}  // namespace
+
+std::string lineTokens(std::string_view typed) {
     const std::vector<std::string_view> lines = splitLines(typed);
     std::string out;
     std::string_view lastLiteral;
@@ -130,9 +173,7 @@ std::string tokens(std::string_view typed) {
     return out;
 }
 
-// The lines of the tokens, or nothing when they are no tokens the encoder writes or stand for
-// more than the limit.
-std::optional<std::string> lines(std::string_view tokens) {
+std::optional<std::string> tokenLines(std::string_view tokens) {
     std::string typed;
     std::string_view lastLiteral;
     size_t at = 0;
@@ -178,54 +219,11 @@ std::optional<std::string> lines(std::string_view tokens) {
     return typed;
 }
 
-std::string toBase64url(std::string_view bytes) {
-    std::string text;
-    for (size_t at = 0; at < bytes.size(); at += 3) {
-        uint32_t group = 0;
-        const size_t taken = std::min<size_t>(3, bytes.size() - at);
-        for (size_t i = 0; i < 3; ++i) {
-            group = group << 8 | (i < taken ? static_cast<uint8_t>(bytes[at + i]) : 0);
-        }
-        for (size_t i = 0; i <= taken; ++i) {
-            text.push_back(BASE64URL[group >> (18 - 6 * i) & 0x3F]);
-        }
-    }
-    return text;
-}
-
-// Only the text toBase64url() writes: no padding, no other characters, unused bits zero.
-std::optional<std::string> fromBase64url(std::string_view text) {
-    if (text.size() % 4 == 1) {
-        return std::nullopt;
-    }
-    std::string bytes;
-    uint32_t bits = 0;
-    int held = 0;
-    for (const char character : text) {
-        const size_t value = BASE64URL.find(character);
-        if (value == std::string_view::npos) {
-            return std::nullopt;
-        }
-        bits = bits << 6 | static_cast<uint32_t>(value);
-        held += 6;
-        if (held >= 8) {
-            held -= 8;
-            bytes.push_back(static_cast<char>(bits >> held & 0xFF));
-        }
-    }
-    if ((bits & ((1u << held) - 1)) != 0) {
-        return std::nullopt;
-    }
-    return bytes;
-}
-
-}  // namespace
-
 std::string encodeReplay(const Replay& replay) {
     std::string bytes(1, static_cast<char>(VERSION));
     appendLittleEndian(bytes, replay.seed, 4);
     appendLittleEndian(bytes, static_cast<uint32_t>(replay.day), 2);
-    bytes += tokens(replay.typed);
+    bytes += lineTokens(replay.typed);
     appendLittleEndian(bytes, crc32(bytes), CHECKSUM_BYTES);
     return toBase64url(bytes);
 }
@@ -247,7 +245,7 @@ std::optional<Replay> decodeReplay(std::string_view code) {
     Replay replay;
     replay.seed = readLittleEndian(guarded, 1, 4);
     replay.day = static_cast<Day>(readLittleEndian(guarded, 5, 2));
-    std::optional<std::string> typed = lines(guarded.substr(HEADER_BYTES));
+    std::optional<std::string> typed = tokenLines(guarded.substr(HEADER_BYTES));
     if (!typed || replay.seed != dailySeed(replay.day)) {
         return std::nullopt;
     }

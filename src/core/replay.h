@@ -33,6 +33,11 @@ inline constexpr size_t REPLAY_TYPED_LIMIT = RECORDING_LIMIT;
 
 std::string encodeReplay(const Replay& replay);
 
+// The tokens of typed lines, and the lines of tokens: nothing for tokens the encoder never writes
+// or that stand for more than the limit. The parts of a code between its header and checksum.
+std::string lineTokens(std::string_view typed);
+std::optional<std::string> tokenLines(std::string_view tokens);
+
 // The replay a code stands for; nothing for a code that is cut, changed, too long, of another
 // version, or whose seed is not its day's.
 std::optional<Replay> decodeReplay(std::string_view code);
