@@ -106,7 +106,7 @@ void explainError(const httplib::Request& request, httplib::Response& response) 
                                : response.status < 500  ? "bad request"
                                                         : "internal error";
     if (request.path.starts_with("/api/")) {
-        response.set_content(errorAnswer(response.status, reason).body, "application/json");
+        reply(response, errorAnswer(response.status, reason));
     } else {
         response.set_content(reason + "\n", "text/plain");
     }
@@ -192,6 +192,15 @@ int main(int argc, char** argv) {
     server.set_payload_max_length(numoteka::REPLAY_CODE_LIMIT);
     server.set_logger(logRequest);
     server.set_error_handler(explainError);
+    // A fault of the database's: 500, its reason in the answer and so in the log.
+    server.set_exception_handler(
+        [](const httplib::Request&, httplib::Response& response, std::exception_ptr error) {
+            try {
+                std::rethrow_exception(error);
+            } catch (const std::exception& fault) {
+                reply(response, errorAnswer(500, std::string("internal error: ") + fault.what()));
+            }
+        });
     server.Post(R"(/api/daily/([^/]+)/wins)", [&](const httplib::Request& request,
                                                   httplib::Response& response) {
         if (!takeSubmissionTurn(clientAddress(request), nowMs())) {

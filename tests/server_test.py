@@ -92,6 +92,8 @@ server, origin = start()
 status, answer = submit(day, won)
 check((status, answer["place"], answer["turns"], answer["name"]) == (201, 1, turns, "たろう"),
       "the won game: %s %s" % (status, answer))
+status, answer = submit(day, forge(won, b"".join(lines) + b"1\n3\n" * 50))
+check((status, answer.get("code")) == (200, won), "lines added to the won game: %s" % answer)
 status, ranking = ask("/api/daily/%s/ranking?difficulty=1" % day)
 check(status == 200 and [(e["name"], e["turns"], e["replay"]) for e in ranking["ranking"]]
       == [("たろう", turns, "/?replay=" + won)], "the ranking: %s" % ranking)
