@@ -6,7 +6,7 @@
 // Checked: a request is either refused with a 4xx status and a reason, or decoded to a replay of
 // the address's day, no later than today; a win the replay check finds is of that day and of a
 // difficulty of the game, its name shows without control characters, and its code, checked
-// again, is the same win.
+// again, is the same win and holds no line after the day's game.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -35,9 +35,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             })) {
             fuzz::fail("a win that is not one of the day's games");
         }
-        const server::VerifiedWin again = server::verifyWin(decodeReplay(win.code).value());
+        Replay kept = decodeReplay(win.code).value();
+        const server::VerifiedWin again = server::verifyWin(kept);
         if (again.code != win.code || again.turns != win.turns || again.name != win.name) {
             fuzz::fail("a win whose code does not verify as the same win");
+        }
+        // The code keeps the day's game alone: without its last line, the save prompt goes
+        // unanswered.
+        kept.typed.resize(kept.typed.find_last_of('\n', kept.typed.size() - 2) + 1);
+        try {
+            server::verifyWin(kept);
+            fuzz::fail("a win's code holds lines after the day's game");
+        } catch (const server::Refusal&) {
         }
     } catch (const server::Refusal& refusal) {
         if (refusal.status < 400 || refusal.status > 499 || refusal.reason.empty()) {
