@@ -296,13 +296,11 @@ async function showWorldRanking(date, difficulty) {
 // Submits a won daily game's code, says the place it took (or why not) and shows its ranking.
 async function submitWin(code) {
   const said = document.getElementById('world-said');
-  let date;
-  try {
-    date = dayOfCode(code);
-  } catch {
+  if (!/^[\w-]{12,}$/.test(code)) {
     said.textContent = 'リプレイコードが正しくありません';
     return;
   }
+  const date = dayOfCode(code);
   const { status, answer } = await api(`${date}/wins`, { code }).catch(() => ({}));
   said.textContent = status === 201 ? `登録しました: ${answer.place}位` :
     status === 200 ? `登録ずみです: ${answer.place}位` :
