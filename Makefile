@@ -1,6 +1,7 @@
 # Thin wrapper: the commands the README names.
 .PHONY: play build test bench bench-build bench-compare windows windows-smoke install package \
-	windows-package package-check quick fuzz fuzz-merge coverage web web-test screenshot clean
+	windows-package package-check quick fuzz fuzz-merge coverage web web-test screenshot server \
+	server-test serve clean
 
 # Installs the Debian packages a target needs, when some are missing (see the script).
 NEEDS = tools/prerequisites.sh
@@ -81,15 +82,15 @@ package-check: package windows-package quick
 # The fuzz targets with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer (clang), each
 # run for FUZZ_SECONDS; a crash fails, and its input stays in build/fuzz/crashes/<target>/.
 fuzz:
-	$(NEEDS) fuzz
+	$(NEEDS) fuzz server
 	cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-		-DCMAKE_CXX_COMPILER=clang++ -DNUMOTEKA_FUZZ=ON -DNUMOTEKA_TESTS=OFF
+		-DCMAKE_CXX_COMPILER=clang++ -DNUMOTEKA_FUZZ=ON -DNUMOTEKA_TESTS=OFF -DNUMOTEKA_SERVER=ON
 	cmake --build build/fuzz
 	fuzz/run_fuzzers.sh build/fuzz $(FUZZ_SECONDS)
 
 # What the last `make fuzz` found, merged into fuzz/corpus, minimised.
 fuzz-merge:
-	$(NEEDS) fuzz
+	$(NEEDS) fuzz server
 	fuzz/run_fuzzers.sh --merge build/fuzz
 
 # Line and branch coverage of src/ by every test (the fuzz corpora replayed among them),
@@ -117,14 +118,39 @@ web:
 	emcmake cmake -S . -B build/web-cmake -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel
 	cmake --build build/web-cmake
 
-# The page in headless Chromium, checked against the native game.
+# The page in headless Chromium, checked against the native game; with the server built (make
+# server), the world ranking on the page it serves as well.
 web-test: web quick
-	node web/test/web_test.mjs build/web build/test/numoteka_quick build/web-cmake/page
+	if [ -f build/server/build.ninja ]; then cmake --build build/server; fi
+	node web/test/web_test.mjs build/web build/test/numoteka_quick build/web-cmake/page \
+		$(wildcard build/server/numoteka-server)
 
 # doc/board.png, the README's picture of the board: the web page in headless Chromium, a fixed
 # game played to a fixed turn.
 screenshot: web quick
 	node tools/screenshot.mjs build/web build/test/numoteka_quick doc/board.png
+
+# numoteka-server, the world ranking of the daily game (Release), in build/server.
+server:
+	$(NEEDS) play server
+	cmake -S . -B build/server -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF \
+		-DNUMOTEKA_SERVER=ON
+	cmake --build build/server
+
+# The server's tests, with AddressSanitizer and UndefinedBehaviorSanitizer: the real server on a
+# free port with a scratch database, and its request decoder's fuzz corpus.
+server-test:
+	$(NEEDS) test server
+	cmake -S . -B build/server-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNUMOTEKA_SANITIZE=ON \
+		-DNUMOTEKA_TESTS=OFF -DNUMOTEKA_SERVER=ON
+	cmake --build build/server-test
+	ctest --test-dir build/server-test --output-on-failure
+
+# The page and the server, started on http://localhost:$(SERVE_PORT)/ with the database
+# build/numoteka.db; Ctrl-C stops it.
+SERVE_PORT ?= 8080
+serve: web server
+	./build/server/numoteka-server --port $(SERVE_PORT) --database build/numoteka.db --web build/web
 
 clean:
 	rm -rf build

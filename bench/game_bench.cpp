@@ -1,5 +1,5 @@
 // How fast the game runs: the length of its busy pause, whole games with the pauses shortened,
-// and the console layer's conversions.
+// the console layer's conversions, and the world ranking server's replays of daily games.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -14,6 +14,7 @@
 #include "core/game.h"
 #include "core/primitives.h"
 #include "records/ranking.h"
+#include "replay_check.h"
 
 namespace {
 
@@ -142,6 +143,45 @@ void BM_Say(benchmark::State& state) {
 BENCHMARK(BM_Say)->Arg(0)->Arg(1);
 
 }  // namespace
+
+// The server's check of a submitted win: a daily game won on normal as a person plays it (Enter at
+// every ">>", a random choice in the mini-games; 2026-04-04, 12 turns, 356 lines), replayed from
+// its code through the game in memory.
+void BM_VerifyReplay(benchmark::State& state) {
+    const Replay replay =
+        decodeReplay("AV00sAR2JaDngr2C64KkCqCivR-mHx-gv6SgYKC4H6i7vx-qpjpDATc").value();
+    for (auto _ : state) {
+        if (server::verifyWin(replay).turns != 12) {
+            state.SkipWithError("the day's game did not replay as it was won");
+            g_failed = true;
+            break;
+        }
+    }
+    state.counters["replays"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_VerifyReplay)->Unit(benchmark::kMicrosecond);
+
+// The longest replay the server plays: 16 KiB of lines that keep the menu busy ("3" shows the
+// ranking, which finds no folder) and never start the day's game; refused at their end.
+void BM_VerifyLongestReplay(benchmark::State& state) {
+    const Day day = parseDay("2026-04-04").value();
+    std::string typed;
+    while (typed.size() < server::REPLAY_BYTE_LIMIT) {
+        typed += "3\n";
+    }
+    const Replay replay{dailySeed(day), day, typed};
+    for (auto _ : state) {
+        try {
+            server::verifyWin(replay);
+            state.SkipWithError("a replay without a game was taken for a win");
+            g_failed = true;
+            break;
+        } catch (const server::Refusal&) {
+        }
+    }
+}
+BENCHMARK(BM_VerifyLongestReplay)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     // The pause is the counting itself: a build that optimised it away has no pause at all.

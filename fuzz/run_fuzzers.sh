@@ -8,10 +8,11 @@
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-targets=(ranking_fuzz input_fuzz session_fuzz replay_fuzz)
+targets=(ranking_fuzz input_fuzz session_fuzz replay_fuzz request_fuzz)
 # Ranking files of a few hundred bytes; typed lines several times the console's 4096-byte
-# piece; whole sessions of some thousand keys; replay codes of a few games.
-declare -A max_len=([ranking_fuzz]=2048 [input_fuzz]=20000 [session_fuzz]=4096 [replay_fuzz]=4096)
+# piece; whole sessions of some thousand keys; replay codes of a few games, bare or in a request.
+declare -A max_len=([ranking_fuzz]=2048 [input_fuzz]=20000 [session_fuzz]=4096 [replay_fuzz]=4096
+                    [request_fuzz]=4096)
 
 # The targets' ranking folders, in memory where the machine has /dev/shm.
 scratch=$(mktemp -d /dev/shm/numoteka_fuzz.XXXXXX 2>/dev/null || mktemp -d)

@@ -23,7 +23,8 @@ package_group() {
         # The page's font is cut from fonts-noto-cjk; its test draws with fonts-dejavu-core only.
         web) echo cmake ninja-build make emscripten nodejs npm chromium fonts-noto-cjk \
             fonts-dejavu-core python3 python3-fonttools python3-brotli ;;
-        server) echo libcpp-httplib-dev libsqlite3-dev nlohmann-json3-dev ;;
+        # cpp-httplib's compile flags come from pkg-config.
+        server) echo libcpp-httplib-dev libsqlite3-dev nlohmann-json3-dev pkgconf ;;
         *) return 1 ;;
     esac
 }

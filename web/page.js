@@ -4,7 +4,8 @@
 // touch screen a row of buttons types into the same line editor.
 // In the address, ?seed=N seeds the game as --seed N does; ?daily plays today's game (?daily=DATE
 // a past day's) and ?replay=CODE plays a replay code back, as --daily and --replay do. At the end
-// of a daily game a bar offers its line and a link to its replay, to copy.
+// of a daily game a bar offers its line and a link to its replay, to copy. Served by
+// numoteka-server, the page also shows the day's world ranking and submits wins to it.
 import { Terminal } from './xterm.js';
 import createNumoteka from './numoteka.js';
 
@@ -41,7 +42,8 @@ terminal.open(box);
 // The terminal, for whoever looks at the page from outside (its tests do).
 window.numotekaTerminal = terminal;
 
-// The font size and rows that show the whole terminal in the window, below the buttons' row.
+// The font size and rows that show the whole terminal in the window, above the bars and the
+// buttons' row.
 // On a touch screen the 80 columns fill the width; elsewhere the terminal keeps the desktop size
 // while the window is wide enough. The rows fill the height (at most 30 with a mouse); what
 // does not fit stays in the scrollback, above.
@@ -51,7 +53,7 @@ function fit() {
     parseFloat(style.paddingRight);
   const height = document.documentElement.clientHeight - parseFloat(style.paddingTop) -
     parseFloat(style.paddingBottom) - document.getElementById('keys').offsetHeight -
-    document.getElementById('share').offsetHeight;
+    document.getElementById('share').offsetHeight - document.getElementById('world').offsetHeight;
   const screen = terminal.element.querySelector('.xterm-screen');
   // xterm.js rounds its cells to device pixels: the size is made smaller until it fits.
   const fitting = (size) => Math.floor((size * width) / screen.offsetWidth * 4) / 4;
@@ -217,21 +219,103 @@ function gameArguments() {
   return query.has('seed') ? [`--seed=${query.get('seed')}`] : [];
 }
 
-// The line of a daily game and a link to its replay, with a button that copies both.
-function offerToShare(line, code) {
+// The address of this page playing `code` back; without a code, the page's own.
+function replayLink(code) {
   const link = new URL(location.pathname, location.href);
   if (code) {
     link.search = `?replay=${code}`;
   }
+  return link.href;
+}
+
+// The line of a daily game and a link to its replay, with a button that copies both; with the
+// world ranking, the day's ranking of the game's difficulty and, for a win, a button to submit it.
+function offerToShare(line, code) {
   const share = document.getElementById('share');
   share.querySelector('span').textContent = line;
-  share.querySelector('a').href = link.href;
+  share.querySelector('a').href = replayLink(code);
   share.querySelector('a').hidden = !code;
   share.querySelector('button').onclick = () =>
-    navigator.clipboard.writeText(code ? `${line}\n${link.href}` : line).catch(() => {});
+    navigator.clipboard.writeText(code ? `${line}\n${replayLink(code)}` : line).catch(() => {});
+  const [, date, difficulty, outcome] = /^ぬもてか (\S+) (\S+) (\S+)/.exec(line) ?? [];
+  const submit = document.getElementById('world-submit');
+  submit.hidden = world.hidden || outcome !== '勝利' || !code;
+  submit.onclick = () => submitWin(code);
+  if (!world.hidden) {
+    showWorldRanking(date, DIFFICULTIES.indexOf(difficulty) + 1);
+  }
   share.hidden = false;
   fit();
 }
+
+// The world ranking, when numoteka-server serves the page (its API answers in JSON): the day's
+// best ten of a difficulty, and a field for a code from the terminal game. Served as plain
+// files, the page shows none of it. The service worker leaves the API's answers alone.
+const DIFFICULTIES = ['ふつう', 'かんたん', 'むずかしい'];
+const world = document.getElementById('world');
+
+// The API's status and JSON answer; no answer when the server has no API.
+async function api(path, body) {
+  const request = body && { method: 'POST', headers: { 'Content-Type': 'application/json' },
+    body: JSON.stringify(body) };
+  const response = await fetch(new URL(`api/daily/${path}`, location.href), request);
+  return { status: response.status, answer: await response.json().catch(() => null) };
+}
+
+// "YYYY-MM-DD" of today in Japan, the day of today's daily game.
+const todayInJapan = () => new Date(Date.now() + 9 * 3600000).toISOString().slice(0, 10);
+
+// The day a replay code is of: days since 2000-01-01, in its bytes 5 and 6.
+function dayOfCode(code) {
+  const bytes = atob(code.slice(0, 12).replaceAll('-', '+').replaceAll('_', '/'));
+  const days = bytes.charCodeAt(5) | (bytes.charCodeAt(6) << 8);
+  return new Date(Date.UTC(2000, 0, 1) + days * 86400000).toISOString().slice(0, 10);
+}
+
+async function showWorldRanking(date, difficulty) {
+  const { status, answer } = await api(`${date}/ranking?difficulty=${difficulty}`)
+    .catch(() => ({}));
+  if (!answer) {
+    return;
+  }
+  world.querySelector('h2').textContent =
+    `世界ランキング ${date} ${DIFFICULTIES[difficulty - 1] ?? ''}`;
+  world.querySelector('ol').replaceChildren(...(status === 200 ? answer.ranking : [])
+    .map((entry) => {
+      const item = document.createElement('li');
+      const replay = document.createElement('a');
+      replay.href = replayLink(entry.code);
+      replay.textContent = 'リプレイ';
+      item.append(`${entry.name} ${entry.turns}ターン `, replay);
+      return item;
+    }));
+  world.hidden = false;
+  fit();
+}
+
+// Submits a won daily game's code, says the place it took (or why not) and shows its ranking.
+async function submitWin(code) {
+  const said = document.getElementById('world-said');
+  if (!/^[\w-]{12,}$/.test(code)) {
+    said.textContent = 'リプレイコードが正しくありません';
+    return;
+  }
+  const date = dayOfCode(code);
+  const { status, answer } = await api(`${date}/wins`, { code }).catch(() => ({}));
+  said.textContent = status === 201 ? `登録しました: ${answer.place}位` :
+    status === 200 ? `登録ずみです: ${answer.place}位` :
+    `登録できませんでした（${answer?.error ?? status ?? 'no answer'}）`;
+  if (answer?.difficulty) {
+    await showWorldRanking(date, answer.difficulty);
+  }
+}
+
+// A code pasted with or without the line and link the game gives with it: its last word.
+world.querySelector('form').addEventListener('submit', (event) => {
+  event.preventDefault();
+  submitWin(event.target.elements.code.value.match(/[A-Za-z0-9_-]{12,}/g)?.at(-1) ?? '');
+});
+showWorldRanking(todayInJapan(), 1);
 
 // Starts the program; when it ends, Enter starts it again.
 function start() {

@@ -25,9 +25,10 @@ self.addEventListener('activate', (event) => {
 
 // The page itself comes from the server whenever it answers, so that a visit after a new build
 // loads the new build; its files, whose addresses hold their version, come from the kept ones.
+// The world ranking's API (numoteka-server) always goes to the server, and is never kept.
 self.addEventListener('fetch', (event) => {
   const request = event.request;
-  if (request.method !== 'GET') {
+  if (request.method !== 'GET' || request.url.startsWith(new URL('api/', self.registration.scope).href)) {
     return;
   }
   event.respondWith(caches.open(CACHE).then(async (cache) => {

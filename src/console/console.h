@@ -101,8 +101,9 @@ enum class Wait { KEYS, PAUSE };
 // delayPause() before it counts.
 void waiting(Wait wait);
 
-// For tests: `observer` hears of every wait, and whether text written before it was still
-// waiting to be shown then. nullptr calls nothing.
+// For tests, and for the ranking server, which ends a replay once its day's game is over:
+// `observer` hears of every wait, and whether text written before it was still waiting to be
+// shown then. It may throw InputEnded, which ends the input there. nullptr calls nothing.
 void setWaitObserver(void (*observer)(Wait wait, bool outputWaiting));
 
 }  // namespace numoteka

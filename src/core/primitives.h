@@ -8,7 +8,7 @@ namespace numoteka {
 // A busy pause: counts to 10,000,000.
 void delayPause();
 
-// Tests shorten the pause here; the game never calls it.
+// Tests and the ranking server's replays shorten the pause here; the game never calls it.
 void setDelayPauseLength(double counts);
 
 // Prints ">>" and waits for one key.

@@ -174,18 +174,6 @@ Store loadTables(RankingTables& tables) {
     return Store::READ;
 }
 
-// The name as stored, but with control bytes as "?" so that a file cannot drive the terminal.
-std::string shownName(const char* name) {
-    std::string shown(name);
-    for (char& byte : shown) {
-        const auto value = static_cast<unsigned char>(byte);
-        if ((value < 0x20 && value != '\t') || value == 0x7F) {
-            byte = '?';
-        }
-    }
-    return shown;
-}
-
 // The table of the given index after the new entry: ten passes, each choosing the first
 // candidate with the smallest count below the ceiling. Ties keep candidate order, and the
 // new entry comes last, below stored entries of equal count.
@@ -251,6 +239,17 @@ void makeOwnFolder(const std::filesystem::path& folder) {
 }
 
 }  // namespace
+
+std::string shownName(const char* name) {
+    std::string shown(name);
+    for (char& byte : shown) {
+        const auto value = static_cast<unsigned char>(byte);
+        if ((value < 0x20 && value != '\t') || value == 0x7F) {
+            byte = '?';
+        }
+    }
+    return shown;
+}
 
 void setRankingFolder(std::string folder, bool createWhenSaving) {
     g_folder = std::move(folder);

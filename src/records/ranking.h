@@ -37,6 +37,9 @@ void setRankingFolder(std::string folder, bool createWhenSaving);
 // player alone (mode 0700), as the usual data folders of a home are made.
 void setOwnRankingFolder(std::string folder);
 
+// A name as stored, but with control bytes as "?" so that a name cannot drive a terminal.
+std::string shownName(const char* name);
+
 // Shows the table of a difficulty the user chooses.
 void showRanking();
 

@@ -11,7 +11,8 @@
 //
 // The browser has no Japanese font of its own: the page must bring it.
 //
-// Usage: node web/test/web_test.mjs BUILD_WEB_FOLDER NUMOTEKA_QUICK WEB_STAGE
+// Usage: node web/test/web_test.mjs BUILD_WEB_FOLDER NUMOTEKA_QUICK WEB_STAGE [NUMOTEKA_SERVER]
+// With the server, the world ranking is checked on the page it serves.
 import { spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -22,7 +23,7 @@ const FAREWELL = 'ゲームを終了します\n\n\n' + '/'.repeat(76) + '\n\n\n'
 const PLAY_AGAIN = 'Enterキーでもう一度遊べます\n';
 const SAVED = 'セーブしました！\n';
 const FILES = ['dice_data.dat', 'name_data.dat'];
-const [webFolder, quick, stage] = process.argv.slice(2).map((given) => path.resolve(given));
+const [webFolder, quick, stage, rankingServer] = process.argv.slice(2).map((given) => path.resolve(given));
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'numoteka-web-'));
 let failed = 0;
 
@@ -383,19 +384,32 @@ function runNative(args, typed) {
   return spawnSync(quick, args, { cwd: scratch, env, input: typed, encoding: 'utf8' }).stdout;
 }
 
+// The first day of November 2026 whose game "11" at every prompt wins for `name` on normal: the
+// native game's output, line and replay code, and the fewest of those lines that win it.
+function wonDay(name) {
+  const keysOf = (presses) => `1\n${name}\n1\n${'11\n'.repeat(presses)}`;
+  for (let date = 1; date <= 28; ++date) {
+    const day = `2026-11-${String(date).padStart(2, '0')}`;
+    const played = runNative([`--daily=${day}`], keysOf(300));
+    const [, line, code] = /\n(ぬもてか .*)\nリプレイコード (\S+)\n/.exec(played) ?? [];
+    if (line?.includes(' 勝利 ')) {
+      let [losing, winning] = [0, 300];
+      while (winning - losing > 1) {
+        const middle = (losing + winning) >> 1;
+        if (runNative([`--daily=${day}`], keysOf(middle)).includes(line)) winning = middle;
+        else losing = middle;
+      }
+      return { day, played, line, code, presses: winning };
+    }
+  }
+  throw new Error(`no day of November 2026 is won by ${name}`);
+}
+
 // A won daily game's replay code, made by the native game, played back on the page: the screen
 // is what the native game shows playing it back (so the day gives the page the seed it gives the
 // native game), and the page offers the line and a link to the replay.
 async function dailyReplay(browser, origin) {
-  let day;
-  let played;
-  let line;
-  for (let date = 1; !line?.includes(' 勝利 ') && date <= 28; ++date) {
-    day = `2026-11-${String(date).padStart(2, '0')}`;
-    played = runNative([`--daily=${day}`], `1\nたろう\n1\n${'11\n'.repeat(300)}`);
-    line = /\n(ぬもてか .*)\n/.exec(played)?.[1];
-  }
-  const code = /\nリプレイコード (\S+)\n/.exec(played)?.[1];
+  const { day, played, line, code } = wonDay('たろう');
   const replayed = runNative([`--replay=${code}`], '');
   check(code && line?.startsWith(`ぬもてか ${day} ふつう 勝利 `) && played.startsWith(replayed.slice(0, -FAREWELL.length)),
     `the native daily game: ${line} ${code}`);
@@ -405,12 +419,49 @@ async function dailyReplay(browser, origin) {
   const widths = await widthsOf(page, replayed);
   await waitForScreen(page, padded(replayed, widths) + PLAY_AGAIN, widths, 'replay');
   const shared = await page.evaluate(() => ({ line: document.querySelector('#share span').textContent,
-    link: document.querySelector('#share a').href, shown: !document.getElementById('share').hidden }));
-  check(shared.shown && shared.line === line && shared.link === `${origin}/?replay=${code}`,
+    link: document.querySelector('#share a').href, shown: !document.getElementById('share').hidden,
+    world: !document.getElementById('world').hidden || !document.getElementById('world-submit').hidden }));
+  check(shared.shown && !shared.world && shared.line === line && shared.link === `${origin}/?replay=${code}`,
     `shared ${JSON.stringify(shared)}`);
   await page.goto(`${origin}/?replay=${code.slice(0, -1)}`);
   await waitForScreen(page, 'アドレスの日付かリプレイコードが正しくありません\n' + PLAY_AGAIN, widths, 'a cut code');
   console.log(`daily replay: ${line}, ${code.length} characters, shown as the native game shows it`);
+  await context.close();
+}
+
+// The world ranking on the page numoteka-server serves (its own test checks the API): a daily
+// win from the terminal game, pasted, and then one won on the page and submitted with its
+// button show in the day's ranking, in the order they came for the same turns.
+async function worldRanking(browser) {
+  const { day, line, presses } = wonDay('はなこ');
+  const pasted = runNative([`--daily=${day}`], `1\nはなこ\n1\n${'11\n'.repeat(presses)}`);
+  const server = spawn(rankingServer, ['--port', '0', '--database', path.join(scratch, 'world.db'),
+    '--web', webFolder], { stdio: ['ignore', 'ignore', 'pipe'] });
+  servers.push(server);
+  const origin = await new Promise((resolve) => server.stderr.on('data', (text) => {
+    const address = /listening on (http:\S+)\//.exec(text)?.[1];
+    if (address) resolve(address);
+  }));
+  const context = await browser.newContext();
+  const page = await context.newPage();
+  await page.goto(`${origin}/?daily=${day}`);
+  await page.fill('#world input', pasted.slice(pasted.indexOf('\nぬもてか ')));
+  await page.click('#world form button');
+  await page.locator('#world li').waitFor();
+  await page.evaluate(() => window.numotekaTerminal.focus());
+  for (const typed of [keys('1'), composed('じろう'), keys('1'), ...Array(presses).fill(keys('11'))]) {
+    await typed.type(page);
+  }
+  await page.click('#world-submit', { timeout: 120000 });
+  const turns = /(\d+)ターン/.exec(line)[0];
+  const wanted = JSON.stringify({ items: [`はなこ ${turns} リプレイ`, `じろう ${turns} リプレイ`], said: '登録しました: 2位', linked: true });
+  let shown;
+  check(await until(page, async () => JSON.stringify(shown = await page.evaluate(() => ({
+    items: [...document.querySelectorAll('#world li')].map((item) => item.textContent),
+    said: document.getElementById('world-said').textContent,
+    linked: document.querySelector('#world li:last-child a')?.href === document.querySelector('#share a').href,
+  }))) === wanted), `world ranking: ${JSON.stringify(shown)}`);
+  console.log(`world ranking: ${day}, a pasted code and a win on the page ranked ${JSON.stringify(shown.items)}`);
   await context.close();
 }
 
@@ -446,6 +497,7 @@ try {
   await twoSaves(browser, origin);
   await dailyReplay(browser, origin);
   await offlineAndRebuilt(browser, opening);
+  if (rankingServer) await worldRanking(browser);
 } catch (error) {
   check(false, error.stack);
 } finally {

@@ -1,0 +1,168 @@
+#!/usr/bin/env python3
+"""numoteka-server on a free port with a scratch database, its codes made by the quick game: a
+won daily game is ranked; forged, foreign, lost and cut codes and a table of malformed requests
+are refused and leave the database as it was; 50 submissions at once are each stored once and
+ranked right; the rate limit; one log line per request; SIGTERM during submissions keeps exactly
+the answered ones.
+
+Usage: server_test.py NUMOTEKA_SERVER NUMOTEKA_QUICK"""
+import base64, concurrent.futures, contextlib, itertools, json, os, re, signal, sqlite3, subprocess, sys, \
+    tempfile, time, urllib.error, urllib.request, zlib
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "bench"))
+from replay_size import typed_bytes
+
+program, quick = map(os.path.abspath, sys.argv[1:3])
+scratch = tempfile.mkdtemp()
+database, log = os.path.join(scratch, "wins.db"), os.path.join(scratch, "log")
+failures, senders, replies = [], itertools.count(), itertools.count()
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+
+
+def play(args, keys=""):
+    """The quick game's daily line and replay code, or (None, None)."""
+    shown = subprocess.run([quick, *args], input=keys, capture_output=True, text=True, cwd=scratch,
+                           env=dict(os.environ, LANG="C.UTF-8")).stdout
+    found = re.search(r"\n(ぬもてか .*)\nリプレイコード (\S+)\n", shown)
+    return found.groups() if found else (None, None)
+
+
+def forge(code, typed, day_shift=0):
+    """`code` with its lines replaced by `typed` (one literal token) and its day moved."""
+    head = bytearray(base64.urlsafe_b64decode(code + "=" * (-len(code) % 4))[:7])
+    head[5] = (head[5] + day_shift) % 256
+    rest, body = len(typed) - 31, head + b"\xff"
+    while True:
+        body.append(rest & 127 | (128 if rest > 127 else 0))
+        rest >>= 7
+        if not rest:
+            break
+    body += typed
+    return base64.urlsafe_b64encode(body + zlib.crc32(body).to_bytes(4, "little")).decode().rstrip("=")
+
+
+def start():
+    server = subprocess.Popen([program, "--port", "0", "--database", database],
+                              stderr=open(log, "a"))
+    while not (found := re.findall(r"listening on (http://\S+)/", open(log).read())[-1:]):
+        time.sleep(0.05)
+    return server, found[0]
+
+
+def ask(path, body=None, sender=None):
+    """Status and JSON answer; each request from an address of its own unless `sender`."""
+    headers = {"X-Forwarded-For": sender or "10.0.%d.%d" % divmod(next(senders), 250),
+               "Content-Type": "application/json"}
+    request = urllib.request.Request(origin + path, data=body, headers=headers)
+    try:
+        with urllib.request.urlopen(request, timeout=60) as answer:
+            status, body = answer.status, answer.read()
+    except urllib.error.HTTPError as refused:
+        status, body = refused.code, refused.read()
+    next(replies)
+    return status, json.loads(body)
+
+
+def submit(day, code, sender=None):
+    return ask("/api/daily/%s/wins" % day, json.dumps({"code": code}).encode(), sender)
+
+
+def rows():
+    with contextlib.closing(sqlite3.connect("file:%s?mode=ro" % database, uri=True)) as db:
+        return db.execute("SELECT day, difficulty, turns, name, code, id FROM wins "
+                          "ORDER BY day, difficulty, turns, id").fetchall()
+
+
+# Days of November 2026 played with "11" at every prompt: the first won and the first lost.
+games = {}
+for date in itertools.takewhile(lambda _: len(games) < 2, range(1, 29)):
+    day = "2026-11-%02d" % date
+    line, code = play(["--daily=" + day], "1\nたろう\n1\n" + "11\n" * 300)
+    games.setdefault(" 勝利 " in line, (day, line, code))
+(day, line, won), (lost_day, _, lost) = games[True], games[False]
+turns = int(re.search(r"(\d+)ターン", line).group(1))
+lines = typed_bytes(won).splitlines(keepends=True)
+named = lambda name: forge(won, b"".join([lines[0], name + b"\n", *lines[2:]]))
+_, gave_up = play(["--daily=" + day], "1\nx\n1\n\n\n3\n")
+
+server, origin = start()
+status, answer = submit(day, won)
+check((status, answer["place"], answer["turns"], answer["name"]) == (201, 1, turns, "たろう"),
+      "the won game: %s %s" % (status, answer))
+status, answer = submit(day, forge(won, b"".join(lines) + b"1\n3\n" * 50))
+check((status, answer.get("code")) == (200, won), "lines added to the won game: %s" % answer)
+status, ranking = ask("/api/daily/%s/ranking?difficulty=1" % day)
+check(status == 200 and [(e["name"], e["turns"], e["replay"]) for e in ranking["ranking"]]
+      == [("たろう", turns, "/?replay=" + won)], "the ranking: %s" % ranking)
+
+# Refused, the database unchanged: 422 for codes, 400 for the request, 413 for its size.
+nested = b"[" * 60000
+REFUSED = [(day, won[:-3], 422), (day, forge(won, b"".join(lines[:40] + lines[50:])), 422),
+           (day, forge(won, b"".join(lines[:-5])), 422), (lost_day, lost, 422), (day, gave_up, 422),
+           (day, forge(won, b"".join(lines), 1), 422), ("2026-11-%02d" % (int(day[-2:]) % 28 + 1), won, 422),
+           (day, b'{"code": 5}', 400), (day, b"{", 400), (day, b'["%s"]' % won.encode(), 400),
+           (day, json.dumps({"code": won, "turns": 1}).encode(), 400), (day, nested, 400),
+           (day, b'{"code": "\xff"}', 400), (day, b"x" * 70000, 413), ("2026-13-01", won, 400),
+           ("1999-12-31", won, 400), ("2999-01-01", won, 400), ("'%20OR%201=1--", won, 400)]
+before = rows()
+for date, body, expected in REFUSED:
+    status, answer = ask("/api/daily/%s/wins" % date, body if isinstance(body, bytes) else
+                         json.dumps({"code": body}).encode())
+    check(status == expected and answer.get("error"), "%s %.60r: %s %s" % (date, body, status, answer))
+for query in ["difficulty=4", "difficulty=1'%20OR%20'1'='1", ""]:
+    check(ask("/api/daily/%s/ranking?%s" % (day, query))[0] == 400, "ranking?" + query)
+check(rows() == before, "a refusal changed the database")
+
+# Names as the game read them, shown as UTF-8 with control bytes as "?"; one the game refuses
+# (over 10 bytes) is asked again, so never is the name.
+for name, shown in [(b"';DROP--", "';DROP--"), (b"<b>x</b>", "<b>x</b>"), (b"\x1b[2J", "?[2J"),
+                    ("ぬも".encode("cp932"), "ぬも"), (b"ABCDEFGHIJK", None)]:
+    status, answer = submit(day, named(name))
+    check(status == 201 and answer["name"] == shown if shown else answer.get("name") != "ABCDEFGHIJK",
+          "name %r: %s %s" % (name, status, answer))
+
+# 50 submissions at once, then again: each stored once, placed in the order they were stored.
+before = rows()
+ahead = sum(1 for row in before if row[:3] <= (day, 1, turns))
+crowd = [named(b"w%02d" % n) for n in range(50)]
+for again in (False, True):
+    with concurrent.futures.ThreadPoolExecutor(50) as pool:
+        answers = list(pool.map(lambda code: submit(day, code), crowd))
+    check([status for status, _ in answers] == [200 if again else 201] * 50, "50 at once: %s" % answers)
+stored = rows()
+check(len(stored) == len(before) + 50 and len({row[4] for row in stored}) == len(stored), "stored twice")
+check(sorted(answer["place"] for _, answer in answers) == list(range(ahead + 1, ahead + 51)), "places")
+ranking = ask("/api/daily/%s/ranking?difficulty=1" % day)[1]["ranking"]
+check([e["code"] for e in ranking] == [row[4] for row in stored if row[:2] == (day, 1)][:10],
+      "ranking order: %s" % ranking)
+
+# The eleventh submission of a minute from one address.
+statuses = [submit(day, "x", "192.0.2.1")[0] for _ in range(11)]
+check(statuses == [422] * 10 + [429], "rate limit: %s" % statuses)
+
+# SIGTERM while submissions come: every one answered is kept, no other.
+before = len(rows())
+with concurrent.futures.ThreadPoolExecutor(40) as pool:
+    sent = [pool.submit(submit, day, named(b"t%02d" % n)) for n in range(40)]
+    time.sleep(0.02)
+    server.send_signal(signal.SIGTERM)
+    answered = [future.result()[1]["code"] for future in sent if not future.exception()]
+check(server.wait(30) == 0 and not os.path.exists(database + "-wal"), "the server did not stop cleanly")
+check(len(rows()) == before + len(answered) and set(answered) <= {row[4] for row in rows()},
+      "SIGTERM: %d answered, %d stored" % (len(answered), len(rows()) - before))
+logged = [line for line in open(log) if re.match(r"\d{4}-\d\d-\d\dT\S+ \S+ (GET|POST) /api/", line)]
+replied = next(replies)
+check(len(logged) == replied, "%d log lines for %d answers" % (len(logged), replied))
+
+with contextlib.closing(sqlite3.connect(database)) as db:
+    check(db.execute("PRAGMA journal_mode").fetchone()[0] == "wal" and
+          db.execute("PRAGMA integrity_check").fetchone()[0] == "ok", "the database after SIGTERM")
+for args, status in [(["--version"], 0), (["--help"], 0), (["--port", "x"], 2), (["stray"], 2)]:
+    check(subprocess.run([program, *args], capture_output=True).returncode == status, str(args))
+print("server: %d rows stored, %d log lines, %d of 40 answered before SIGTERM"
+      % (len(rows()), len(logged), len(answered)))
+print("\n".join(failures) or "server: all checks passed")
+sys.exit(1 if failures else 0)
