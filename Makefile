@@ -1,7 +1,7 @@
 # Thin wrapper: the commands the README names.
 .PHONY: play build test bench bench-build bench-compare windows windows-smoke install package \
 	windows-package package-check quick fuzz fuzz-merge coverage web web-test screenshot server \
-	server-test serve clean
+	serve clean
 
 # Installs the Debian packages a target needs, when some are missing (see the script).
 NEEDS = tools/prerequisites.sh
@@ -21,9 +21,14 @@ build:
 play: build
 	./build/release/numoteka
 
+# The test build: Debug, AddressSanitizer and UndefinedBehaviorSanitizer, the world ranking's
+# server and its tests among the rest.
+TEST_BUILD = cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNUMOTEKA_SANITIZE=ON \
+	-DNUMOTEKA_TESTS=ON -DNUMOTEKA_SERVER=ON
+
 test:
-	$(NEEDS) test
-	cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNUMOTEKA_SANITIZE=ON -DNUMOTEKA_TESTS=ON
+	$(NEEDS) test server
+	$(TEST_BUILD)
 	cmake --build build/test
 	ctest --test-dir build/test --output-on-failure
 
@@ -55,8 +60,8 @@ windows:
 
 # The game with its pauses shortened, from the test build: the checks replay games with it.
 quick:
-	$(NEEDS) test
-	cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNUMOTEKA_SANITIZE=ON -DNUMOTEKA_TESTS=ON
+	$(NEEDS) test server
+	$(TEST_BUILD)
 	cmake --build build/test --target numoteka_quick
 
 # The .exe under Wine, checked against the Linux build.
@@ -136,15 +141,6 @@ server:
 	cmake -S . -B build/server -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF \
 		-DNUMOTEKA_SERVER=ON
 	cmake --build build/server
-
-# The server's tests, with AddressSanitizer and UndefinedBehaviorSanitizer: the real server on a
-# free port with a scratch database, and its request decoder's fuzz corpus.
-server-test:
-	$(NEEDS) test server
-	cmake -S . -B build/server-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNUMOTEKA_SANITIZE=ON \
-		-DNUMOTEKA_TESTS=OFF -DNUMOTEKA_SERVER=ON
-	cmake --build build/server-test
-	ctest --test-dir build/server-test --output-on-failure
 
 # The page and the server, started on http://localhost:$(SERVE_PORT)/ with the database
 # build/numoteka.db; Ctrl-C stops it.
