@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -130,17 +129,6 @@ Attached attach(bool askWidth) {
     }
     return attached;
 }
-
-int readByte() {
-    return std::getc(stdin);
-}
-
-void write(const char* bytes, size_t size) {
-    std::fwrite(bytes, 1, size, stdout);
-    std::fflush(stdout);
-}
-
-void share(const std::string& /*line*/, std::string_view /*code*/) {}
 
 }  // namespace terminal
 

@@ -2,7 +2,6 @@
 // so that the game's bytes pass through unconverted.
 #include <windows.h>
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "console/terminal.h"
@@ -50,16 +49,5 @@ Attached attach(bool /*askWidth*/) {
     SetConsoleOutputCP(CODE_PAGE_932);
     return {};
 }
-
-int readByte() {
-    return std::getc(stdin);
-}
-
-void write(const char* bytes, size_t size) {
-    std::fwrite(bytes, 1, size, stdout);
-    std::fflush(stdout);
-}
-
-void share(const std::string& /*line*/, std::string_view /*code*/) {}
 
 }  // namespace numoteka::terminal
