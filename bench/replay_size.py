@@ -3,11 +3,11 @@
 build, on a pipe) is answered as a player answers, one line at a time, Enter at every ">>" and
 "--->", "1" in the menus, a name, and a random choice in the mini-games. Prints each code's
 length beside the length of zlib's best compression of the same typed bytes (with the code's
-11 bytes of header and checksum), both in base64url characters.
+11 bytes of header and checksum), both in base64url characters. The game reads each line once
+it waits for it, so the lines typed before the code appears are the lines its code holds.
 
 Usage: replay_size.py NUMOTEKA_QUICK [DAYS]
 """
-import base64
 import os
 import random
 import select
@@ -44,6 +44,7 @@ def play(quick, day, pick):
                             stdout=subprocess.PIPE, env=dict(os.environ, LANG="C.UTF-8"))
     shown = b""
     played = False
+    daily_keys = ""  # what was typed in the day's game: what its code holds
     while True:
         ready, _, _ = select.select([game.stdout], [], [], 0.05)
         if ready:
@@ -59,37 +60,13 @@ def play(quick, day, pick):
             continue
         game.stdin.write(typed.encode())
         game.stdin.flush()
+        if not played:
+            daily_keys += typed
     game.wait()
     for line in shown.decode().splitlines():
         if line.startswith("リプレイコード "):
-            return line.split(" ", 1)[1]
-    return None
-
-
-def typed_bytes(code):
-    """The lines a code stands for (the same reading as src/core/replay.cpp)."""
-    raw = base64.urlsafe_b64decode(code + "=" * (-len(code) % 4))[7:-4]
-    common = [b"\n", b"1\n", b"2\n", b"3\n"]
-    typed, last, at = b"", b"", 0
-    while at < len(raw):
-        kind, count = raw[at] >> 5, raw[at] & 31
-        at += 1
-        if kind < 4:
-            typed += common[kind] * (count + 1)
-        elif kind == 5:
-            typed += b"\n" * count + b"1\n"
-        elif kind == 4:
-            typed += last * (count + 1)
-        else:
-            shift = 0
-            while count >= 31 and shift == 0 or (shift and raw[at - 1] & 128):
-                count += (raw[at] & 127) << shift
-                shift += 7
-                at += 1
-            last = raw[at:at + count]
-            typed += last
-            at += count
-    return typed
+            return line.split(" ", 1)[1], daily_keys.encode("cp932")
+    return None, b""
 
 
 def main():
@@ -99,8 +76,8 @@ def main():
     ours, zlibs = [], []
     for n in range(days):
         day = "2026-11-%02d" % (n % 28 + 1)
-        code = play(quick, day, pick)
-        deflated = len(zlib.compress(typed_bytes(code), 9)) - 6 + 11
+        code, typed = play(quick, day, pick)
+        deflated = len(zlib.compress(typed, 9)) - 6 + 11
         ours.append(len(code))
         zlibs.append((deflated * 4 + 2) // 3)
         print("%s: code %d characters, zlib would make %d" % (day, ours[-1], zlibs[-1]))
