@@ -199,9 +199,12 @@ int main(int argc, char** argv) {
     // The games save their wins; they must not reach the ranking of the folder this runs in.
     // Without a System folder the save fails at once, writing nothing.
     const fs::path previous = fs::current_path();
-    const fs::path folder =
-        fs::temp_directory_path() / ("numoteka_bench_" + std::to_string(getpid()));
-    fs::create_directory(folder);
+    std::string pattern = (fs::temp_directory_path() / "numoteka_bench_XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const fs::path folder = pattern;
     fs::current_path(folder);
 
     benchmark::Initialize(&argc, argv);

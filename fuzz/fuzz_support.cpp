@@ -37,9 +37,12 @@ const fs::path& scratchFolder() {
         const fs::path parent = base != nullptr && *base != '\0' ? fs::path(base)
                                 : fs::is_directory("/dev/shm")   ? fs::path("/dev/shm")
                                                                  : fs::temp_directory_path();
-        g_scratch = parent / ("numoteka_fuzz_" + std::to_string(getpid()));
-        fs::remove_all(g_scratch);
-        fs::create_directories(g_scratch);
+        fs::create_directories(parent);
+        std::string pattern = (parent / "numoteka_fuzz_XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            fail("no scratch folder in " + parent.string());
+        }
+        g_scratch = pattern;
         std::atexit(removeScratch);
     }
     return g_scratch;

@@ -2,10 +2,10 @@
 
 #include <sys/wait.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <random>
 #include <sstream>
 
 #include "core/game.h"
@@ -101,10 +101,11 @@ std::string quoted(const std::string& text) {
 
 }  // namespace
 
-// The streams go through files in the test's temporary folder.
+// The streams go through files in a scratch folder of the run's own, so that runs of the same
+// test in two suites at once never meet.
 ProgramRun runBinary(const Invocation& invocation) {
-    const std::string base = ::testing::TempDir() + "numoteka_run_" +
-                             ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const ScratchFolder streams("numoteka_run_", false);
+    const std::string base = (streams.path() / "stream").string();
     std::ofstream(base + ".in", std::ios::binary) << invocation.typed;
     std::string command =
         "env -u LC_ALL -u LC_CTYPE -u NUMOTEKA_RANKING_DIR LANG=" + invocation.locale + " ";
@@ -117,29 +118,32 @@ ProgramRun runBinary(const Invocation& invocation) {
     }
     command += " < " + base + ".in > " + base + ".out 2> " + base + ".err";
     const int status = std::system(command.c_str());
-    ProgramRun result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, fileText(base + ".out"),
-                      fileText(base + ".err")};
-    for (const char* suffix : {".in", ".out", ".err"}) {
-        std::filesystem::remove(base + suffix);
-    }
-    return result;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, fileText(base + ".out"),
+            fileText(base + ".err")};
 }
 
-ScratchFolder::ScratchFolder(const std::string& prefix)
-    : previous_(std::filesystem::current_path()) {
+ScratchFolder::ScratchFolder(const std::string& prefix, bool enter) {
     const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
                                            ? "/dev/shm"
                                            : std::filesystem::temp_directory_path();
-    std::random_device random;
-    do {
-        folder_ = base / (prefix + std::to_string(random()));
-    } while (!std::filesystem::create_directory(folder_));
-    std::filesystem::current_path(folder_);
+    std::string pattern = (base / (prefix + "XXXXXX")).string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::filesystem::filesystem_error("mkdtemp", pattern,
+                                                std::error_code(errno, std::generic_category()));
+    }
+    folder_ = pattern;
+    if (enter) {
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(folder_);
+    }
 }
 
 ScratchFolder::~ScratchFolder() {
-    std::filesystem::current_path(previous_);
-    std::filesystem::remove_all(folder_);
+    if (!previous_.empty()) {
+        std::filesystem::current_path(previous_);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
 }
 
 void SceneTest::SetUp() {

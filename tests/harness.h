@@ -66,12 +66,12 @@ struct ProgramRun {
 
 ProgramRun runBinary(const Invocation& invocation);
 
-// A fresh folder of a test's own, the current directory until it is destroyed (and with it
-// everything in it). In memory where the machine has /dev/shm: every save syncs its files,
-// which a disk makes slow.
+// A fresh folder of a test's own (mkdtemp), unless `enter` is false the current directory until
+// it is destroyed, and with it everything in it. In memory where the machine has /dev/shm: every
+// save syncs its files, which a disk makes slow.
 class ScratchFolder {
 public:
-    explicit ScratchFolder(const std::string& prefix);
+    explicit ScratchFolder(const std::string& prefix, bool enter = true);
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;

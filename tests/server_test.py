@@ -5,12 +5,37 @@ are refused and leave the database as it was; 50 submissions at once are each st
 ranked right; the rate limit; one log line per request; SIGTERM during submissions keeps exactly
 the answered ones.
 
-Usage: server_test.py NUMOTEKA_SERVER NUMOTEKA_QUICK"""
-import base64, concurrent.futures, contextlib, itertools, json, os, re, signal, sqlite3, subprocess, sys, \
-    tempfile, time, urllib.error, urllib.request, zlib
+Usage: server_test.py NUMOTEKA_SERVER NUMOTEKA_QUICK [--reset-every N]
+(--reset-every: the test talks to the server through a proxy that resets every Nth connection,
+to see that a failing network ends the test at once.)"""
+import atexit, base64, concurrent.futures, contextlib, http.client, itertools, json, os, re, shutil, \
+    signal, socket, sqlite3, subprocess, sys, tempfile, threading, time, urllib.error, urllib.request, zlib
 
 program, quick = map(os.path.abspath, sys.argv[1:3])
-scratch = tempfile.mkdtemp()
+reset_every = int(sys.argv[4]) if sys.argv[3:4] == ["--reset-every"] else 0
+scratch = tempfile.mkdtemp(prefix="numoteka_server_test_")
+servers = []
+
+
+@atexit.register
+def clean_up():
+    """Whatever ends the test, the servers it started end with it and its files go."""
+    for started in servers:
+        if started.poll() is None:
+            started.kill()
+            started.wait()
+    shutil.rmtree(scratch, ignore_errors=True)
+
+
+def give_up(*_):
+    print("server: the test took over 240 s; stopped", flush=True)
+    clean_up()
+    os._exit(1)
+
+
+# A test that waits for ever on a server is a failure, not a timeout of ctest's.
+signal.signal(signal.SIGALRM, give_up)
+signal.alarm(240)
 database, log = os.path.join(scratch, "wins.db"), os.path.join(scratch, "log")
 failures, senders, replies = [], itertools.count(), itertools.count()
 
@@ -71,9 +96,39 @@ def forge(code, typed, day_shift=0):
 def start():
     server = subprocess.Popen([program, "--port", "0", "--database", database],
                               stderr=open(log, "a"))
+    servers.append(server)
     while not (found := re.findall(r"listening on (http://\S+)/", open(log).read())[-1:]):
+        if server.poll() is not None:
+            sys.exit("server: it ended at start with status %d:\n%s" % (server.returncode, open(log).read()))
         time.sleep(0.05)
-    return server, found[0]
+    return server, resetting_proxy(found[0]) if reset_every else found[0]
+
+
+def resetting_proxy(origin):
+    """An address that forwards to `origin`, resetting every `reset_every`th connection."""
+    host, port = origin[len("http://"):].rsplit(":", 1)
+    listener = socket.create_server(("127.0.0.1", 0), backlog=128)
+
+    def pipe(source, sink):
+        with contextlib.suppress(OSError):
+            while data := source.recv(65536):
+                sink.sendall(data)
+        with contextlib.suppress(OSError):
+            sink.shutdown(socket.SHUT_WR)
+
+    def serve():
+        for count in itertools.count(1):
+            client, _ = listener.accept()
+            if count % reset_every == 0:
+                client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\1\0\0\0\0\0\0\0")
+                client.close()
+                continue
+            upstream = socket.create_connection((host, int(port)))
+            for ends in ((client, upstream), (upstream, client)):
+                threading.Thread(target=pipe, args=ends, daemon=True).start()
+
+    threading.Thread(target=serve, daemon=True).start()
+    return "http://127.0.0.1:%d" % listener.getsockname()[1]
 
 
 def ask(path, body=None, sender=None):
@@ -92,6 +147,20 @@ def ask(path, body=None, sender=None):
 
 def submit(day, code, sender=None):
     return ask("/api/daily/%s/wins" % day, json.dumps({"code": code}).encode(), sender)
+
+
+def submit_through_crowd(day, code):
+    """`submit`, sent again when the connection was refused or reset before any answer came
+    (the kernel's queue of new connections was full): the server never saw it. An answer that
+    the server sent, a refusal included, is the answer."""
+    for attempt in itertools.count():
+        try:
+            return submit(day, code)
+        except (ConnectionError, http.client.RemoteDisconnected, urllib.error.URLError) as error:
+            if attempt == 20 or isinstance(error, urllib.error.URLError) and \
+                    not isinstance(error.reason, ConnectionError):
+                raise
+            time.sleep(0.05 * attempt)
 
 
 def rows():
@@ -154,7 +223,7 @@ ahead = sum(1 for row in before if row[:3] <= (day, 1, turns))
 crowd = [named(b"w%02d" % n) for n in range(50)]
 for again in (False, True):
     with concurrent.futures.ThreadPoolExecutor(50) as pool:
-        answers = list(pool.map(lambda code: submit(day, code), crowd))
+        answers = list(pool.map(lambda code: submit_through_crowd(day, code), crowd))
     check([status for status, _ in answers] == [200 if again else 201] * 50, "50 at once: %s" % answers)
 stored = rows()
 check(len(stored) == len(before) + 50 and len({row[4] for row in stored}) == len(stored), "stored twice")

@@ -234,7 +234,8 @@ async function startUp(browser, origin) {
   times.sort((a, b) => a - b);
   console.log(`page: ${bytes} bytes (${loaded.map(([url, size]) => `${url.slice(origin.length + 1)} ${size}`).join(', ')});` +
     ` title drawn after ${times.map(Math.round).join(', ')} ms (median ${Math.round(times[2])})`);
-  check(bytes <= 1500000 && times[2] < 1000, `the page takes ${bytes} bytes and ${Math.round(times[2])} ms`);
+  // The time is a generous bound: a busy machine must not fail the test, a page that hangs must.
+  check(bytes <= 1500000 && times[2] < 5000, `the page takes ${bytes} bytes and ${Math.round(times[2])} ms`);
   check(loaded.every(([url]) => url.startsWith(origin + '/')), `loaded from elsewhere: ${loaded}`);
   const [opening] = await dialogue(1, [], null);
   const context = await browser.newContext();
