@@ -152,3 +152,8 @@ std::vector<Entry> checkWrittenRanking(const fs::path& folder) {
 }
 
 }  // namespace numoteka::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    numoteka::fuzz::runCase(data, size);
+    return 0;
+}

@@ -13,6 +13,10 @@
 
 namespace numoteka::fuzz {
 
+// One run of a fuzz target on one input: each target defines it, and LLVMFuzzerTestOneInput,
+// libFuzzer's entry (fuzz_support.cpp), calls it.
+void runCase(const uint8_t* data, size_t size);
+
 // Prints what went wrong to standard error and aborts, so that libFuzzer keeps the input.
 [[noreturn]] void fail(const std::string& what);
 

@@ -58,6 +58,8 @@ bool readOne(std::string& read) {
     }
 }
 
+}  // namespace
+
 void runCase(const uint8_t* data, size_t size) {
     InputReader input(data, size);
     const uint8_t flags = input.byte();
@@ -110,10 +112,4 @@ void runCase(const uint8_t* data, size_t size) {
     }
 }
 
-}  // namespace
 }  // namespace numoteka::fuzz
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    numoteka::fuzz::runCase(data, size);
-    return 0;
-}

@@ -192,6 +192,8 @@ std::string save(Difficulty difficulty, int32_t turnCount) {
     return takeTerminalOutput();
 }
 
+}  // namespace
+
 void runCase(const uint8_t* data, size_t size) {
     InputReader input(data, size);
     const Difficulty difficulty = static_cast<Difficulty>('1' + input.byte() % TABLES);
@@ -275,10 +277,4 @@ void runCase(const uint8_t* data, size_t size) {
     }
 }
 
-}  // namespace
 }  // namespace numoteka::fuzz
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    numoteka::fuzz::runCase(data, size);
-    return 0;
-}

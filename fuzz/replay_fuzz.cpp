@@ -14,38 +14,39 @@
 #include <string>
 #include <string_view>
 
-#include "core/replay.h"
+#include "daily/replay_code.h"
 #include "fuzz_support.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace numoteka;
+namespace numoteka::fuzz {
+
+void runCase(const uint8_t* data, size_t size) {
     if (size == 0) {
-        return 0;
+        return;
     }
     const std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
     if ((data[0] & 1) != 0) {
         const std::optional<Replay> replay = decodeReplay(rest);
         if (replay) {
             if (replay->typed.size() > REPLAY_TYPED_LIMIT) {
-                fuzz::fail("a code beyond the limit");
+                fail("a code beyond the limit");
             }
             if (replay->seed != dailySeed(replay->day)) {
-                fuzz::fail("a code not of its day");
+                fail("a code not of its day");
             }
             const std::optional<Replay> again = decodeReplay(encodeReplay(*replay));
             if (!again || again->typed != replay->typed || again->day != replay->day) {
-                fuzz::fail("a code that does not encode back");
+                fail("a code that does not encode back");
             }
         }
-        return 0;
+        return;
     }
     if ((data[0] & 2) != 0) {
         const std::optional<std::string> lines = tokenLines(rest);
         if (lines &&
             (lines->size() > REPLAY_TYPED_LIMIT || tokenLines(lineTokens(*lines)) != lines)) {
-            fuzz::fail("tokens whose lines do not come back");
+            fail("tokens whose lines do not come back");
         }
-        return 0;
+        return;
     }
     const Day day = static_cast<Day>(data[0] >> 2);
     const Replay replay{dailySeed(day), day, std::string(rest)};
@@ -53,11 +54,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (code.find_first_not_of(
             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_") !=
         std::string::npos) {
-        fuzz::fail("a code outside base64url");
+        fail("a code outside base64url");
     }
     const std::optional<Replay> back = decodeReplay(code);
     if (!back || back->typed != replay.typed || back->day != day) {
-        fuzz::fail("typed bytes that do not come back from their code");
+        fail("typed bytes that do not come back from their code");
     }
-    return 0;
 }
+
+}  // namespace numoteka::fuzz

@@ -16,42 +16,44 @@
 #include "fuzz_support.h"
 #include "request.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace numoteka;
+namespace numoteka::fuzz {
+
+void runCase(const uint8_t* data, size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const Day today = *parseDay("2026-12-31");
     try {
         const Day day = server::requestedDay(input.substr(0, 10), today);
         const Replay replay =
-            server::submittedReplay(input.substr(std::min<size_t>(size, 10)), day);
+            server::submittedReplay(input.substr(std::min<size_t>(size, 10)), today, day);
         if (day > today || replay.day != day) {
-            fuzz::fail("a request decoded for another day");
+            fail("a request decoded for another day");
         }
-        const server::VerifiedWin win = server::verifyWin(replay);
-        const std::string shown = server::shownName(win.name);
-        if (win.day != day || win.difficulty < '1' || win.difficulty > '3' || win.turns < 1 ||
+        const VerifiedWin win = server::verifiedWin(replay);
+        const std::string shown = server::apiName(win.name);
+        if (win.day != day || difficultyIndex(win.difficulty) < 0 || win.turns < 1 ||
             std::any_of(shown.begin(), shown.end(), [](char byte) {
-                return byte == '\n' || fuzz::isControl(static_cast<unsigned char>(byte));
+                return byte == '\n' || isControl(static_cast<unsigned char>(byte));
             })) {
-            fuzz::fail("a win that is not one of the day's games");
+            fail("a win that is not one of the day's games");
         }
         Replay kept = decodeReplay(win.code).value();
-        const server::VerifiedWin again = server::verifyWin(kept);
+        const VerifiedWin again = server::verifiedWin(kept);
         if (again.code != win.code || again.turns != win.turns || again.name != win.name) {
-            fuzz::fail("a win whose code does not verify as the same win");
+            fail("a win whose code does not verify as the same win");
         }
         // The code keeps the day's game alone: without its last line, the save prompt goes
         // unanswered.
         kept.typed.resize(kept.typed.find_last_of('\n', kept.typed.size() - 2) + 1);
         try {
-            server::verifyWin(kept);
-            fuzz::fail("a win's code holds lines after the day's game");
+            server::verifiedWin(kept);
+            fail("a win's code holds lines after the day's game");
         } catch (const server::Refusal&) {
         }
     } catch (const server::Refusal& refusal) {
         if (refusal.status < 400 || refusal.status > 499 || refusal.reason.empty()) {
-            fuzz::fail("a refusal without a 4xx status and a reason");
+            fail("a refusal without a 4xx status and a reason");
         }
     }
-    return 0;
 }
+
+}  // namespace numoteka::fuzz

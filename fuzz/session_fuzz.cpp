@@ -77,6 +77,8 @@ size_t countOf(const std::string& text, const std::string& part) {
     return count;
 }
 
+}  // namespace
+
 void runCase(const uint8_t* data, size_t size) {
     InputReader input(data, size);
     uint32_t seed = input.twoBytes();
@@ -131,10 +133,4 @@ void runCase(const uint8_t* data, size_t size) {
     }
 }
 
-}  // namespace
 }  // namespace numoteka::fuzz
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    numoteka::fuzz::runCase(data, size);
-    return 0;
-}

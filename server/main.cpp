@@ -17,7 +17,7 @@
 #include <string>
 #include <thread>
 
-#include "core/replay.h"
+#include "daily/replay_code.h"
 #include "ranking_server.h"
 
 namespace {
@@ -201,8 +201,8 @@ int main(int argc, char** argv) {
                 reply(response, errorAnswer(500, std::string("internal error: ") + fault.what()));
             }
         });
-    server.Post(R"(/api/daily/([^/]+)/wins)", [&](const httplib::Request& request,
-                                                  httplib::Response& response) {
+    // The day is the code's; the dated address, which pages of earlier builds use, checks it.
+    const auto submission = [&](const httplib::Request& request, httplib::Response& response) {
         if (!takeSubmissionTurn(clientAddress(request), nowMs())) {
             reply(response, errorAnswer(429,
                                         "too many submissions from this address: wait a "
@@ -210,8 +210,14 @@ int main(int argc, char** argv) {
             response.set_header("Retry-After", "60");
             return;
         }
-        reply(response, submitWin(database, request.matches[1].str(), request.body, nowMs()));
-    });
+        const std::string date = request.matches.size() > 1 ? request.matches[1].str() : "";
+        reply(
+            response,
+            submitWin(database, date.empty() ? std::nullopt : std::optional<std::string_view>(date),
+                      request.body, nowMs()));
+    };
+    server.Post("/api/daily/wins", submission);
+    server.Post(R"(/api/daily/([^/]+)/wins)", submission);
     server.Get(R"(/api/daily/([^/]+)/ranking)",
                [&](const httplib::Request& request, httplib::Response& response) {
                    reply(response, dayRanking(database, request.matches[1].str(),

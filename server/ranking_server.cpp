@@ -73,7 +73,7 @@ std::string isoTime(int64_t ms) {
 nlohmann::json entryJson(sqlite3_stmt* statement, int64_t place) {
     const std::string code = columnText(statement, 3);
     return {{"place", place},
-            {"name", shownName(columnText(statement, 0))},
+            {"name", apiName(columnText(statement, 0))},
             {"turns", sqlite3_column_int64(statement, 1)},
             {"received", isoTime(sqlite3_column_int64(statement, 2))},
             {"code", code},
@@ -137,15 +137,19 @@ Answer errorAnswer(int status, std::string_view reason) {
     return {status, jsonText({{"error", reason}})};
 }
 
-Answer submitWin(Database& database, std::string_view date, std::string_view body, int64_t nowMs) {
+Answer submitWin(Database& database, std::optional<std::string_view> date, std::string_view body,
+                 int64_t nowMs) {
     try {
-        const Day day = requestedDay(date, todayInJapan(nowMs));
-        const VerifiedWin win = verifyWin(submittedReplay(body, day));
+        const Day today = todayInJapan(nowMs);
+        const std::optional<Day> dated =
+            date ? std::optional(requestedDay(*date, today)) : std::nullopt;
+        const VerifiedWin win = verifiedWin(submittedReplay(body, today, dated));
+        const Day day = win.day;
         const std::lock_guard lock(database.mutex);
         {
             const Use use{database.insertWin};
             bindText(database, use.statement, 1, dayText(day));
-            bindInt(database, use.statement, 2, win.difficulty - '0');
+            bindInt(database, use.statement, 2, difficultyIndex(win.difficulty) + 1);
             bindInt(database, use.statement, 3, win.turns);
             check(database, sqlite3_bind_blob(use.statement, 4, win.name.data(),
                                               static_cast<int>(win.name.size()), SQLITE_TRANSIENT));
@@ -186,15 +190,15 @@ Answer dayRanking(Database& database, std::string_view date, std::string_view di
         const std::lock_guard lock(database.mutex);
         const Use use{database.bestTen};
         bindText(database, use.statement, 1, dayText(day));
-        bindInt(database, use.statement, 2, chosen - '0');
+        bindInt(database, use.statement, 2, difficultyIndex(chosen) + 1);
         int result = 0;
         while ((result = sqlite3_step(use.statement)) == SQLITE_ROW) {
             ranking.push_back(entryJson(use.statement, static_cast<int64_t>(ranking.size()) + 1));
         }
         check(database, result);
-        return {
-            200,
-            jsonText({{"date", dayText(day)}, {"difficulty", chosen - '0'}, {"ranking", ranking}})};
+        return {200, jsonText({{"date", dayText(day)},
+                               {"difficulty", difficultyIndex(chosen) + 1},
+                               {"ranking", ranking}})};
     } catch (const Refusal& refusal) {
         return errorAnswer(refusal.status, refusal.reason);
     }

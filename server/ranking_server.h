@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,10 +37,13 @@ struct Answer {
     std::string body;
 };
 
-// POST /api/daily/<date>/wins: verifies the replay of the body and stores its win. 201 and the
-// win's place in the day's ranking of its difficulty; 200 and its place when that game was in
-// already; a refusal's status and reason otherwise. `nowMs`: Unix time in milliseconds.
-Answer submitWin(Database& database, std::string_view date, std::string_view body, int64_t nowMs);
+// POST /api/daily/wins: verifies the replay of the body and stores its win, of the day the code
+// holds. 201 and the win's place in the day's ranking of its difficulty; 200 and its place when
+// that game was in already; a refusal's status and reason otherwise. With `date` (the dated
+// address, POST /api/daily/<date>/wins), the code must be of that day. `nowMs`: Unix time in
+// milliseconds.
+Answer submitWin(Database& database, std::optional<std::string_view> date, std::string_view body,
+                 int64_t nowMs);
 
 // GET /api/daily/<date>/ranking?difficulty=N: the best ten of the day, fewest turns first, the
 // earliest received first among equal turns.

@@ -69,8 +69,8 @@ TEST_F(BattleTest, WholeBattleAgainstTheNormalOpponent) {
     // Human rolls 2, computer 5: the computer strikes with 7 extra, not heavy (207); the human
     // answers with 3 extra, not heavy (203), which fells the computer. The back die shows 6.
     const uint32_t seed = findSeed({{6, 1}, {6, 4}, {20, 7}, {2, 1}, {20, 3}, {2, 1}, {6, 5}});
-    setRecord(PLAYER_HUMAN, "テスト", 300, 100, 50, 5, 1);
-    setRecord(PLAYER_COMPUTER, "マサル", 150, 100, 50, 10, 2);
+    setContestant(PLAYER_HUMAN, "テスト", 300, 100, 50, 5, 1);
+    setContestant(PLAYER_COMPUTER, "マサル", 150, 100, 50, 10, 2);
     const PlayerRecord human = g_players[PLAYER_HUMAN];
     PlayerRecord computer = g_players[PLAYER_COMPUTER];
 
@@ -110,8 +110,8 @@ TEST_F(BattleTest, TiedRollsRepeatTheWholeRollThenTheHigherStrikesFirst) {
     // odd heavy draw) is larger than the 300 hp left and fells the human; the back die shows 1
     // and the human, on START, stays there.
     const uint32_t seed = findSeed({{6, 2}, {6, 2}, {6, 0}, {6, 5}, {20, 0}, {2, 1}, {6, 0}});
-    setRecord(PLAYER_HUMAN, "テスト", 300, 100, 50, 0);
-    setRecord(PLAYER_COMPUTER, "魔王", 800, 130, 70, 7);
+    setContestant(PLAYER_HUMAN, "テスト", 300, 100, 50, 0);
+    setContestant(PLAYER_COMPUTER, "魔王", 800, 130, 70, 7);
 
     const std::string expected =
         "\n!×××××××××！バトル！×××××××××!\n\n>>"
@@ -162,8 +162,8 @@ TEST_F(BattleTest, BaseDamagesOfTheStartingMatchUps) {
     for (const MatchUp& matchUp : matchUps) {
         SCOPED_TRACE(matchUp.name);
         // A record hp of 0 still fights: the human strikes first, then falls to the answer.
-        setRecord(PLAYER_HUMAN, "テスト", 0, 100, 50, 9);
-        setRecord(PLAYER_COMPUTER, matchUp.name, 5000, matchUp.attack, matchUp.defense, 9);
+        setContestant(PLAYER_HUMAN, "テスト", 0, 100, 50, 9);
+        setContestant(PLAYER_COMPUTER, matchUp.name, 5000, matchUp.attack, matchUp.defense, 9);
         const std::string shown = fight(seed, matchUp.difficulty, 13);
         const std::string firstStrike = "\n\t5!!\n\n>>" + std::string(matchUp.firstCry) +
                                         "\n\t2!!\n\n>>テストさんの先攻です\n\n";
@@ -185,8 +185,8 @@ TEST_F(BattleTest, BaseDamagesOfTheStartingMatchUps) {
 }
 
 TEST_F(BattleTest, BothAtZeroHpTheFirstStrikerWinsWithItsFirstBlow) {
-    setRecord(PLAYER_HUMAN, "テスト", 0, 100, 50, 4);
-    setRecord(PLAYER_COMPUTER, "マサル", 0, 100, 50, 4);
+    setContestant(PLAYER_HUMAN, "テスト", 0, 100, 50, 4);
+    setContestant(PLAYER_COMPUTER, "マサル", 0, 100, 50, 4);
     const std::string shown = fight(plainExchangeSeed(), '1', 12);
     EXPECT_NE(shown.find("200のダメージ！\n>>" + hitPoints("テスト", "マサル", 0, 0) +
                          ">>\n\n－－－－－－テストさんの勝利！！－－－－－－\n\n>>"),
@@ -199,8 +199,8 @@ TEST_F(BattleTest, BothAtZeroHpTheFirstStrikerWinsWithItsFirstBlow) {
 // Records for the heavy blows: human base 30 * 30 / 9 = 100, computer base 50 * 50 / 7 = 357
 // (truncated); a heavy blow adds twice the striker's attack.
 void setHeavyRecords(int32_t humanHp, int32_t computerHp) {
-    setRecord(PLAYER_HUMAN, "テスト", humanHp, 30, 7, 12);
-    setRecord(PLAYER_COMPUTER, "マサル", computerHp, 50, 9, 2);
+    setContestant(PLAYER_HUMAN, "テスト", humanHp, 30, 7, 12);
+    setContestant(PLAYER_COMPUTER, "マサル", computerHp, 50, 9, 2);
 }
 
 TEST_F(BattleTest, HumansOpeningBlowIsHeavyOnZeroModulo23) {
@@ -273,8 +273,8 @@ TEST_F(BattleTest, BackCountIsHalfTheDiePlusOne) {
     for (int die = 1; die <= 6; ++die) {
         SCOPED_TRACE(die);
         const uint32_t seed = findSeed({{6, 0}, {6, 5}, {20, 0}, {2, 1}, {6, die - 1}});
-        setRecord(PLAYER_HUMAN, "テスト", 0, 100, 50, 10);
-        setRecord(PLAYER_COMPUTER, "マサル", 500, 100, 50, 8);
+        setContestant(PLAYER_HUMAN, "テスト", 0, 100, 50, 10);
+        setContestant(PLAYER_COMPUTER, "マサル", 500, 100, 50, 8);
         const int back = backCounts[die - 1];
         const std::string expected =
             "\n\n－－－－－－マサルさんの勝利！！－－－－－－\n\n>>"
@@ -291,8 +291,8 @@ TEST_F(BattleTest, BackCountIsHalfTheDiePlusOne) {
 }
 
 TEST_F(BattleTest, DefenseZeroDividesByOne) {
-    setRecord(PLAYER_HUMAN, "テスト", 5000, 100, 0, 5);
-    setRecord(PLAYER_COMPUTER, "マサル", 20000, 100, 0, 5);
+    setContestant(PLAYER_HUMAN, "テスト", 5000, 100, 0, 5);
+    setContestant(PLAYER_COMPUTER, "マサル", 20000, 100, 0, 5);
     const std::string shown = fight(plainExchangeSeed(), '1', 13);
     EXPECT_NE(shown.find("テストさんの攻撃！！\n\n\tズガン！\n\n10000のダメージ！\n>>" +
                          hitPoints("テスト", "マサル", 5000, 10000)),
@@ -305,8 +305,8 @@ TEST_F(BattleTest, DefenseZeroDividesByOne) {
 TEST_F(BattleTest, HugeAttacksSaturateInsteadOfOverflowing) {
     {
         SCOPED_TRACE("46341 squared no longer fits; defense 0");
-        setRecord(PLAYER_HUMAN, "テスト", 0, 46341, 1, 5);
-        setRecord(PLAYER_COMPUTER, "マサル", 2147483647, 100, 0, 5);
+        setContestant(PLAYER_HUMAN, "テスト", 0, 46341, 1, 5);
+        setContestant(PLAYER_COMPUTER, "マサル", 2147483647, 100, 0, 5);
         const std::string shown = fight(plainExchangeSeed(), '1', 12);
         EXPECT_NE(shown.find("2147483647のダメージ！\n>>" + hitPoints("テスト", "マサル", 0, 0)),
                   std::string::npos);
@@ -314,8 +314,8 @@ TEST_F(BattleTest, HugeAttacksSaturateInsteadOfOverflowing) {
     {
         SCOPED_TRACE("the human's heavy opening blow at the largest attack");
         const uint32_t seed = findSeed({{6, 4}, {6, 1}, {20, 19}, {46, 23}});
-        setRecord(PLAYER_HUMAN, "テスト", 2147483647, 2147483647, 2147483647, 5);
-        setRecord(PLAYER_COMPUTER, "マサル", 2147483647, 2147483647, 0, 5);
+        setContestant(PLAYER_HUMAN, "テスト", 2147483647, 2147483647, 2147483647, 5);
+        setContestant(PLAYER_COMPUTER, "マサル", 2147483647, 2147483647, 0, 5);
         const std::string shown = fight(seed, '1', 12);
         EXPECT_NE(shown.find("2147483647のダメージ！！！\n>>"), std::string::npos);
         EXPECT_EQ(g_players[PLAYER_COMPUTER].hp, 2147483647);

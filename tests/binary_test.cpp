@@ -42,9 +42,7 @@ TEST(Binary, ShiftJisLocaleKeepsCodePage932ThroughAGame) {
         "1\n" + cp932("あいうえおか") + "\n" + cp932(name.c_str()) + "\n3\n\n\nx\n2\n\n3\n2\n";
     const ProgramRun run = runWithKeys(typed, "ja_JP.SJIS");
     EXPECT_EQ(run.status, 0);
-    const std::string status = "\n\n―*ステータス*―\n\t名前：\t\t" + name +
-                               "\n\tＨＰ：\t\t500\n\t攻撃力：\t100\n\t防御力：\t50\n\n"
-                               "―*ステータス*―\n\t名前：\t\t魔王\n\tＨＰ：\t\t800\n\n\n>>";
+    const std::string status = statusBlock(name, 500, 100, 50, "魔王", 800);
     const std::string expected =
         OPENING + NAME_PROMPT + NAME_REFUSED + NAME_PROMPT + DIFFICULTY_PROMPT +
         "魔王\t「ヌハハハハ！！わしに勝負を挑むとは、バカな奴め！」\n\t･･････強さ：hard\n\n" +

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/replay.h"
+#include "daily/replay_code.h"
 #include "harness.h"
 #include "texts.h"
 

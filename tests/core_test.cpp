@@ -67,14 +67,11 @@ TEST_F(Board, BothAtStartSitUnderStart) {
 class Status : public SceneTest {};
 
 TEST_F(Status, ShowsFourHumanValuesAndTheComputersHpThenWaits) {
-    setRecord(PLAYER_HUMAN, "たろう", 612, 131, -3);
-    setRecord(PLAYER_COMPUTER, "魔王", 800, 130, 70);
+    setContestant(PLAYER_HUMAN, "たろう", 612, 131, -3);
+    setContestant(PLAYER_COMPUTER, "魔王", 800, 130, 70);
     type("abc\n");
     showStatus();
-    EXPECT_EQ(screen(),
-              "\n\n―*ステータス*―\n\t名前：\t\tたろう\n\tＨＰ：\t\t612\n\t攻撃力：\t131\n"
-              "\t防御力：\t-3\n\n"
-              "―*ステータス*―\n\t名前：\t\t魔王\n\tＨＰ：\t\t800\n\n\n>>");
+    EXPECT_EQ(screen(), statusBlock("たろう", 612, 131, -3, "魔王", 800));
     // One key read: the rest of the line stays for later reads.
     EXPECT_EQ(readByte(), 'b');
 }

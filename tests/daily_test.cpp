@@ -1,12 +1,11 @@
 // The daily game: the day's seed, the replay code, and a daily game played, shared and played
 // back.
-#include "core/daily.h"
-
 #include <string>
 
 #include "console/console.h"
 #include "core/game.h"
-#include "core/replay.h"
+#include "daily/daily_game.h"
+#include "daily/replay_code.h"
 #include "harness.h"
 #include "texts.h"
 
@@ -83,7 +82,7 @@ std::pair<Day, std::string> wonDay() {
         DailyGame daily;
         daily.day = day;
         attachMemoryTerminal("1\nたろう\n1\n" + repeated("11\n", 150), TerminalEncoding::Utf8);
-        runGame(dailySeed(day), &daily);
+        runDailyGame(daily);
         if (daily.end && daily.end->outcome == Outcome::HUMAN_WON) {
             return {day, decodeReplay(codeShown(takeTerminalOutput()))->typed};
         }
@@ -127,7 +126,7 @@ TEST(Daily, LongLinesPlayBackAndTooMuchTypedLeavesNoCode) {
     DailyGame daily;
     attachMemoryTerminal("1\n" + std::string(RECORDING_LIMIT, 'x') + "\nA\n1\n\n\n3\n",
                          TerminalEncoding::Utf8);
-    runGame(dailySeed(daily.day), &daily);
+    runDailyGame(daily);
     const std::string shown = takeTerminalOutput();
     EXPECT_NE(shown.find("\nぬもてか 2000-01-01 ふつう ギブアップ 1ターン\n" + MENU),
               std::string::npos);

@@ -94,9 +94,7 @@ TEST(Dialogue, AVeryLongNameLineIsRefusedWhole) {
 
 TEST(Dialogue, StatusAndWrongKeysInTheTurnMenuRedrawTheBoard) {
     const std::string shown = playSession(1, "1\nA\n1\n\n\n2\n\n7\n3\n2\n");
-    const std::string status =
-        "\n\n―*ステータス*―\n\t名前：\t\tA\n\tＨＰ：\t\t500\n\t攻撃力：\t100\n\t防御力：\t50\n\n"
-        "―*ステータス*―\n\t名前：\t\tマサル\n\tＨＰ：\t\t500\n\n\n>>";
+    const std::string status = statusBlock("A", 500, 100, 50, "マサル", 500);
     EXPECT_EQ(shown.substr(shown.find(GAME_START)),
               GAME_START + turnHeading("A", 1) + board(2, 2) + TURN_MENU + status + board(2, 2) +
                   TURN_MENU + ONE_TO_THREE + board(2, 2) + TURN_MENU + MENU + FAREWELL);

@@ -50,8 +50,8 @@ std::string cp932(const char* utf8) {
     return toCp932(utf8);
 }
 
-void setRecord(int player, const char* utf8Name, int32_t hp, int32_t attack, int32_t defense,
-               int32_t position, int32_t restTurns) {
+void setContestant(int player, const char* utf8Name, int32_t hp, int32_t attack, int32_t defense,
+                   int32_t position, int32_t restTurns) {
     PlayerRecord& record = g_players[player];
     const std::string name = cp932(utf8Name);
     ASSERT_LT(name.size(), sizeof record.name);
@@ -149,8 +149,8 @@ ScratchFolder::~ScratchFolder() {
 void SceneTest::SetUp() {
     setDelayPauseLength(0);
     attachMemoryTerminal("", TerminalEncoding::Utf8);
-    setRecord(PLAYER_HUMAN, "テスト", 500, 100, 50);
-    setRecord(PLAYER_COMPUTER, "マサル", 500, 100, 50);
+    setContestant(PLAYER_HUMAN, "テスト", 500, 100, 50);
+    setContestant(PLAYER_COMPUTER, "マサル", 500, 100, 50);
 }
 
 void SceneTest::TearDown() {

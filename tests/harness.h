@@ -33,8 +33,8 @@ std::string playSession(uint32_t seed, std::string typed,
 std::string cp932(const char* utf8);
 
 // Sets a contestant's record.
-void setRecord(int player, const char* utf8Name, int32_t hp, int32_t attack, int32_t defense,
-               int32_t position = 0, int32_t restTurns = 0);
+void setContestant(int player, const char* utf8Name, int32_t hp, int32_t attack, int32_t defense,
+                   int32_t position = 0, int32_t restTurns = 0);
 
 // `text` `times` times over.
 std::string repeated(const std::string& text, int times);

@@ -6,6 +6,7 @@
 #include "contests/minigames.h"
 #include "core/random.h"
 #include "harness.h"
+#include "texts.h"
 
 namespace numoteka::testing {
 namespace {
@@ -83,10 +84,8 @@ TEST_F(HighLowTest, ComputerGuessesAtRandomFiveTimesRight) {
                   COMPUTER_ROLL + "\n\t1!!\n\n成功！！　ステータス増加率 12%\n>>" + bigger +
                   COMPUTER_ROLL + "\n\t6!!\n\n成功！！　ステータス増加率 15%\n>>" + bigger +
                   COMPUTER_ROLL + "\n\t6!!\n\n失敗！！\n>>" +
-                  "ステータス増加率 15%なので\nマサルさんのステータス 15%アップ！！\n>>"
-                  "\n\n―*ステータス*―\n\t名前：\t\tテスト\n\tＨＰ：\t\t500\n\t攻撃力：\t100\n"
-                  "\t防御力：\t50\n\n"
-                  "―*ステータス*―\n\t名前：\t\tマサル\n\tＨＰ：\t\t575\n\n\n>>");
+                  "ステータス増加率 15%なので\nマサルさんのステータス 15%アップ！！\n>>" +
+                  statusBlock("テスト", 500, 100, 50, "マサル", 575));
     EXPECT_TRUE(allKeysRead());
     EXPECT_EQ(g_players[PLAYER_COMPUTER].attack, 114);
     EXPECT_EQ(g_players[PLAYER_COMPUTER].defense, 57);

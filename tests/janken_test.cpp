@@ -7,6 +7,7 @@
 #include "contests/minigames.h"
 #include "core/random.h"
 #include "harness.h"
+#include "texts.h"
 
 namespace numoteka::testing {
 namespace {
@@ -41,10 +42,8 @@ TEST_F(JankenTest, MenuPathsThenEasyWinTakesThirtyPercent) {
         "\nじゃーんけーん...\n\n" +
             HAND_MENU + "1～3を入力してください\n\n" + HAND_MENU + "\nぽん！\n\n" + NAMES +
             "\t\t　　グー！　　\t\t　　チョキ！\n>>"
-            "テストさんの勝利！！\nマサルさんのステータスの30%がテストさんのものになります！\n>>"
-            "\n\n―*ステータス*―\n\t名前：\t\tテスト\n\tＨＰ：\t\t650\n\t攻撃力：\t130\n"
-            "\t防御力：\t65\n\n"
-            "―*ステータス*―\n\t名前：\t\tマサル\n\tＨＰ：\t\t350\n\n\n>>");
+            "テストさんの勝利！！\nマサルさんのステータスの30%がテストさんのものになります！\n>>" +
+            statusBlock("テスト", 650, 130, 65, "マサル", 350));
     EXPECT_TRUE(allKeysRead());
     expectStats(PLAYER_HUMAN, 650, 130, 65);
     expectStats(PLAYER_COMPUTER, 350, 70, 35);
@@ -97,8 +96,8 @@ TEST_F(JankenTest, NormalAndHardOddsShowTheComputersHand) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.keys + " at " + c.difficulty);
-        setRecord(PLAYER_HUMAN, "テスト", 500, 100, 50);
-        setRecord(PLAYER_COMPUTER, "マサル", 500, 100, 50);
+        setContestant(PLAYER_HUMAN, "テスト", 500, 100, 50);
+        setContestant(PLAYER_COMPUTER, "マサル", 500, 100, 50);
         seedRandom(c.seed);
         type("\n1\n" + c.keys + "\n\n\n");
         playJanken(PLAYER_HUMAN, c.difficulty);
@@ -110,15 +109,15 @@ TEST_F(JankenTest, NormalAndHardOddsShowTheComputersHand) {
 }
 
 TEST_F(JankenTest, TransferTruncatesInDoublesAndSaturates) {
-    setRecord(PLAYER_HUMAN, "テスト", 100, 10, 5);
-    setRecord(PLAYER_COMPUTER, "マサル", 90, 180, 1);
+    setContestant(PLAYER_HUMAN, "テスト", 100, 10, 5);
+    setContestant(PLAYER_COMPUTER, "マサル", 90, 180, 1);
     type("\n1\n1\n\n\n\n");
     playJanken(PLAYER_HUMAN, '2');
     expectStats(PLAYER_HUMAN, 127, 64, 5);
     expectStats(PLAYER_COMPUTER, 62, 125, 0);
 
-    setRecord(PLAYER_HUMAN, "テスト", 2147483000, 10, 5);
-    setRecord(PLAYER_COMPUTER, "マサル", 10000, 10, 5);
+    setContestant(PLAYER_HUMAN, "テスト", 2147483000, 10, 5);
+    setContestant(PLAYER_COMPUTER, "マサル", 10000, 10, 5);
     type("\n1\n1\n\n\n\n");
     playJanken(PLAYER_HUMAN, '2');
     EXPECT_EQ(g_players[PLAYER_HUMAN].hp, std::numeric_limits<int32_t>::max());

@@ -163,7 +163,7 @@ TEST_F(RankingTest, SavesKeepTheFewestTurnsWithStoredEntriesFirstOnTies) {
     expectEasy({"10", "12", "12", "12", "20", "30", "40", "50", "60", "70"},
                {"A", "B", "C", TESTO, "D", "E", "F", "G", "H", "I"});
 
-    setRecord(PLAYER_HUMAN, "ぬも", 500, 100, 50);
+    setContestant(PLAYER_HUMAN, "ぬも", 500, 100, 50);
     saveRecord('2', 3);  // best of all: place 1, the rest one down, I drops out
     EXPECT_EQ(screen(), "セーブしました！\n");
     expectEasy({"3", "10", "12", "12", "12", "20", "30", "40", "50", "60"},

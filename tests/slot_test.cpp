@@ -6,6 +6,7 @@
 #include "contests/minigames.h"
 #include "core/random.h"
 #include "harness.h"
+#include "texts.h"
 
 namespace numoteka::testing {
 namespace {
@@ -64,7 +65,7 @@ TEST_F(SlotTest, PrizesInTableOrder) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
-        setRecord(PLAYER_HUMAN, "テスト", c.reels[0] == 0 ? 7 : 500, 100, 50);
+        setContestant(PLAYER_HUMAN, "テスト", c.reels[0] == 0 ? 7 : 500, 100, 50);
         seedRandom(findSeed({{30, c.reels[0]}, {30, c.reels[1]}, {30, c.reels[2]}}));
         type("\n1\n\n\n\n\n\n");
         playSlot(PLAYER_HUMAN, '1');
@@ -86,15 +87,13 @@ TEST_F(SlotTest, ComputerSpinsWithoutMenu) {
     EXPECT_EQ(screen(),
               "\nスロットゲーム！！\n>>\nスロットスタート！！\n"
               "ストップ！\n\n\thp\n\nストップ！\n\n\t防\n\nストップ！\n\n\thp\n\n"
-              "hpが揃いました！HP20%アップ！\n>>"
-              "\n\n―*ステータス*―\n\t名前：\t\tテスト\n\tＨＰ：\t\t500\n\t攻撃力：\t100\n"
-              "\t防御力：\t50\n\n"
-              "―*ステータス*―\n\t名前：\t\tマサル\n\tＨＰ：\t\t600\n\n\n>>");
+              "hpが揃いました！HP20%アップ！\n>>" +
+                  statusBlock("テスト", 500, 100, 50, "マサル", 600));
     EXPECT_TRUE(allKeysRead());
 }
 
 TEST_F(SlotTest, ExtraRollPastTheGoalRunsNoEvent) {
-    setRecord(PLAYER_COMPUTER, "マサル", 500, 100, 50, 26);
+    setContestant(PLAYER_COMPUTER, "マサル", 500, 100, 50, 26);
     const uint32_t seed = findSeed({{30, 24}, {30, 29}, {30, 0}, {6, 5}});
     seedRandom(seed);
     type("\n\n\n\n");
@@ -108,7 +107,7 @@ TEST_F(SlotTest, ExtraRollPastTheGoalRunsNoEvent) {
 }
 
 TEST_F(SlotTest, ExtraRollRunsTheEventOfTheSquareReached) {
-    setRecord(PLAYER_HUMAN, "テスト", 500, 100, 50, 6);
+    setContestant(PLAYER_HUMAN, "テスト", 500, 100, 50, 6);
     const uint32_t seed = findSeed({{30, 26}, {30, 9}, {30, 27}, {6, 2}});
     seedRandom(seed);
     type("\n1\n\n\n\n\n\n\n\n\n");

@@ -7,6 +7,7 @@
 
 #include "core/random.h"
 #include "harness.h"
+#include "texts.h"
 
 namespace numoteka::testing {
 namespace {
@@ -19,10 +20,7 @@ std::string keys(int count) {
 
 // The status display with the fixture's names, ending in the ">>" of its key wait.
 std::string statusText(int32_t hp, int32_t attack, int32_t defense, int32_t computerHp) {
-    return "\n\n―*ステータス*―\n\t名前：\t\tテスト\n\tＨＰ：\t\t" + std::to_string(hp) +
-           "\n\t攻撃力：\t" + std::to_string(attack) + "\n\t防御力：\t" + std::to_string(defense) +
-           "\n\n―*ステータス*―\n\t名前：\t\tマサル\n\tＨＰ：\t\t" + std::to_string(computerHp) +
-           "\n\n\n>>";
+    return statusBlock("テスト", hp, attack, defense, "マサル", computerHp);
 }
 
 // The board with each marker after the given number of full-width spaces.
@@ -112,8 +110,8 @@ TEST_F(SquareLayout, EachSquareOpensWithItsEventsFirstText) {
     };
     for (int32_t square = 1; square <= 29; ++square) {
         SCOPED_TRACE("square " + std::to_string(square));
-        setRecord(PLAYER_HUMAN, "テスト", 500, 100, 50);
-        setRecord(PLAYER_COMPUTER, "マサル", 500, 100, 50);
+        setContestant(PLAYER_HUMAN, "テスト", 500, 100, 50);
+        setContestant(PLAYER_COMPUTER, "マサル", 500, 100, 50);
         try {
             // Plenty of keys; a mini-game may still ask for more than are typed.
             play(PLAYER_HUMAN, square, seed, 40);
@@ -128,7 +126,7 @@ TEST_F(SquareLayout, EachSquareOpensWithItsEventsFirstText) {
 TEST_F(SquareLayout, PositionsOffTheBoardHaveNoEvent) {
     for (const int32_t position : {0, -1, 30, 35}) {
         SCOPED_TRACE("position " + std::to_string(position));
-        setRecord(PLAYER_COMPUTER, "マサル", 500, 100, 50, 0, 0);
+        setContestant(PLAYER_COMPUTER, "マサル", 500, 100, 50, 0, 0);
         play(PLAYER_COMPUTER, position, 7, 0);
         EXPECT_EQ(screen(), "");
         expectStats(PLAYER_COMPUTER, 500, 100, 50);
@@ -173,7 +171,7 @@ TEST_F(SquareFixedEvents, FirstStepAddsToAllThree) {
 }
 
 TEST_F(SquareFixedEvents, GravityTrainingScalesByOnePointOne) {
-    setRecord(PLAYER_HUMAN, "テスト", 25, 100, 50);
+    setContestant(PLAYER_HUMAN, "テスト", 25, 100, 50);
     play(PLAYER_HUMAN, 4, 1, 2);
     EXPECT_EQ(screen(), "重力10倍の修行！！\nHP、攻撃力、防御力10%アップ！！\n>>" +
                             statusText(27, 110, 55, 500));
@@ -209,7 +207,7 @@ TEST_F(SquareFixedEvents, CurryAddsEightyHp) {
 }
 
 TEST_F(SquareFixedEvents, DivineRewardScalesByOnePointOneFive) {
-    setRecord(PLAYER_HUMAN, "テスト", 800, 100, 50);
+    setContestant(PLAYER_HUMAN, "テスト", 800, 100, 50);
     play(PLAYER_HUMAN, 21, 1, 3);
     EXPECT_EQ(screen(),
               "神が現れた！\n神\t「お前はけいけんな優れた信者じゃ！ ほうびをやろう」\n>>"
@@ -224,7 +222,7 @@ TEST_F(SquareFixedEvents, DivineRewardScalesByOnePointOneFive) {
 // --- squares that choose between two outcomes ---
 
 TEST_F(SquareTwoWayEvents, HomesickRestsAndNamesTheMover) {
-    setRecord(PLAYER_COMPUTER, "マサル", 500, 100, 50, 0, 1);
+    setContestant(PLAYER_COMPUTER, "マサル", 500, 100, 50, 0, 1);
     play(PLAYER_COMPUTER, 2, findSeed({{2, 1}}), 1);
     EXPECT_EQ(screen(), "マサルさんはふと故郷に帰りたくなった\n一回休み\n>>");
     EXPECT_EQ(g_players[PLAYER_COMPUTER].restTurns, 2);
@@ -260,7 +258,7 @@ TEST_F(SquareTwoWayEvents, VideoGameRestsAndGainsYawnDoesNothing) {
 
 TEST_F(SquareTwoWayEvents, TimberFloorsHpAtZero) {
     for (const int32_t hp : {15, 20}) {
-        setRecord(PLAYER_HUMAN, "テスト", hp, 100, 50);
+        setContestant(PLAYER_HUMAN, "テスト", hp, 100, 50);
         play(PLAYER_HUMAN, 7, findSeed({{2, 1}}), 2);
         EXPECT_EQ(screen(),
                   "ズガン！\n木材が降ってきた！\nHP -20\n>>" + statusText(0, 100, 50, 500));
@@ -279,7 +277,7 @@ TEST_F(SquareTwoWayEvents, CatGivesAttack) {
 }
 
 TEST_F(SquareTwoWayEvents, PigsFloorHpAtZero) {
-    setRecord(PLAYER_HUMAN, "テスト", 40, 100, 50);
+    setContestant(PLAYER_HUMAN, "テスト", 40, 100, 50);
     play(PLAYER_HUMAN, 12, findSeed({{2, 1}}), 2);
     EXPECT_EQ(screen(),
               "どどどどどどどどどどどどどどどど！！\n豚の大群だ！\nぐしゃ\nぐしゃ\nHP -40\n>>" +
@@ -307,7 +305,7 @@ TEST_F(SquareTwoWayEvents, GenuineMedicine) {
 }
 
 TEST_F(SquareTwoWayEvents, FakeMedicineFloorsHpAndDefense) {
-    setRecord(PLAYER_HUMAN, "テスト", 25, 100, 1);
+    setContestant(PLAYER_HUMAN, "テスト", 25, 100, 1);
     play(PLAYER_HUMAN, 17, findSeed({{5, 4}}), 3);
     EXPECT_EQ(screen(),
               "達人の薬を手に入れた！\n･･････なんと！  パチもんだった･･････\n>>"
@@ -349,7 +347,7 @@ TEST_F(SquareDice, ChanceEvenForTheHuman) {
 }
 
 TEST_F(SquareDice, ChanceOddForTheComputerRestsWithoutAKeyForTheDie) {
-    setRecord(PLAYER_COMPUTER, "マサル", 20, 100, 50);
+    setContestant(PLAYER_COMPUTER, "マサル", 20, 100, 50);
     play(PLAYER_COMPUTER, 25, findSeed({{6, 4}}), 4);
     EXPECT_EQ(
         screen(),
@@ -424,8 +422,8 @@ TEST_F(SquareMovesBack, GoalFrontEndsOnNineteen) {
 // --- the equaliser of square 24 ---
 
 TEST_F(SquareEqualiser, ComputerTriggersItForBoth) {
-    setRecord(PLAYER_HUMAN, "テスト", 600, 130, 60, 9);
-    setRecord(PLAYER_COMPUTER, "マサル", 301, 100, 51);
+    setContestant(PLAYER_HUMAN, "テスト", 600, 130, 60, 9);
+    setContestant(PLAYER_COMPUTER, "マサル", 301, 100, 51);
     play(PLAYER_COMPUTER, 24, findSeed({{8, 0}}), 4);
     EXPECT_EQ(screen(), "ドン！！！\n>>社会主義国家成立！！！　能力が分配、均等化されます！\n>>" +
                             statusText(450, 115, 55, 450) + "さらに！　同じ場所に集合！\n" +
@@ -440,8 +438,8 @@ TEST_F(SquareEqualiser, ComputerTriggersItForBoth) {
 }
 
 TEST_F(SquareEqualiser, AveragesOfHugeValuesDoNotOverflow) {
-    setRecord(PLAYER_HUMAN, "テスト", MAX_STAT, MAX_STAT, -5, 24);
-    setRecord(PLAYER_COMPUTER, "マサル", MAX_STAT - 2, 1, 0, 3);
+    setContestant(PLAYER_HUMAN, "テスト", MAX_STAT, MAX_STAT, -5, 24);
+    setContestant(PLAYER_COMPUTER, "マサル", MAX_STAT - 2, 1, 0, 3);
     play(PLAYER_HUMAN, 24, findSeed({{8, 0}}), 4);
     expectStats(PLAYER_HUMAN, MAX_STAT - 1, MAX_STAT / 2 + 1, -2);
     expectStats(PLAYER_COMPUTER, MAX_STAT - 1, MAX_STAT / 2 + 1, -2);
@@ -451,13 +449,13 @@ TEST_F(SquareEqualiser, AveragesOfHugeValuesDoNotOverflow) {
 // --- scaling and the 32-bit limits ---
 
 TEST_F(SquareLimits, AdditionsSaturate) {
-    setRecord(PLAYER_HUMAN, "テスト", 2147483600, MAX_STAT - 5, 50);
+    setContestant(PLAYER_HUMAN, "テスト", 2147483600, MAX_STAT - 5, 50);
     play(PLAYER_HUMAN, 1, 1, 3);
     expectStats(PLAYER_HUMAN, MAX_STAT, MAX_STAT, 55);
 }
 
 TEST_F(SquareLimits, ScalingsSaturate) {
-    setRecord(PLAYER_COMPUTER, "マサル", 2000000000, MAX_STAT, 1000);
+    setContestant(PLAYER_COMPUTER, "マサル", 2000000000, MAX_STAT, 1000);
     play(PLAYER_COMPUTER, 20, findSeed({{6, 5}}), 4);
     expectStats(PLAYER_COMPUTER, MAX_STAT, MAX_STAT, 1300);
 }

@@ -23,6 +23,15 @@ inline const std::string GAME_START = "ゲーム開始！！\n\n";
 inline const std::string TURN_MENU = "1.ダイスを振る　2.ステータスを見る 3.あきらめる\n";
 inline const std::string SAVE_PROMPT = "今回のデータをセーブしますか？　1.セーブする　2.しない\n";
 
+// The status display, ending in the ">>" of its key wait.
+inline std::string statusBlock(const std::string& human, int hp, int attack, int defense,
+                               const std::string& computer, int computerHp) {
+    return "\n\n―*ステータス*―\n\t名前：\t\t" + human + "\n\tＨＰ：\t\t" + std::to_string(hp) +
+           "\n\t攻撃力：\t" + std::to_string(attack) + "\n\t防御力：\t" + std::to_string(defense) +
+           "\n\n―*ステータス*―\n\t名前：\t\t" + computer + "\n\tＨＰ：\t\t" +
+           std::to_string(computerHp) + "\n\n\n>>";
+}
+
 // The board with the human's marker after `humanIndent` full-width spaces and the computer's
 // after `computerIndent`.
 inline std::string board(int humanIndent, int computerIndent) {

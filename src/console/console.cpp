@@ -28,8 +28,6 @@ struct Console {
     std::string pending;  // code page 932 bytes of the last piece, read through g_typedInput
     const char* pendingEnd = nullptr;
     bool replaying = false;  // `typed` is recorded code page 932, read as it is
-    std::string recorded;    // every piece taken in
-    bool recordedAll = true;
 };
 
 Console g_console;
@@ -106,6 +104,7 @@ size_t safeCut(const std::string& raw) {
 
 void (*g_readObserver)() = nullptr;
 void (*g_waitObserver)(Wait wait, bool outputWaiting) = nullptr;
+void (*g_inputObserver)(std::string_view cp932) = nullptr;
 
 // The next line (or piece of a long line) of a replay, as it was recorded.
 void takeReplayedPiece() {
@@ -157,7 +156,7 @@ void takeTypedPiece() {
     }
 }
 
-// Reads the next piece typed into `pending`, and records it.
+// Reads the next piece typed into `pending`, and tells the input's observer.
 void readTypedPiece() {
     flushOutput();
     if (g_console.replaying) {
@@ -165,11 +164,8 @@ void readTypedPiece() {
     } else {
         takeTypedPiece();
     }
-    if (g_console.recordedAll &&
-        g_console.recorded.size() + g_console.pending.size() <= RECORDING_LIMIT) {
-        g_console.recorded += g_console.pending;
-    } else {
-        g_console.recordedAll = false;
+    if (g_inputObserver != nullptr) {
+        g_inputObserver(g_console.pending);
     }
     g_typedInput.next = g_console.pending.data();
     g_console.pendingEnd = g_typedInput.next + g_console.pending.size();
@@ -248,16 +244,11 @@ void replayInput(std::string cp932) {
     g_console.heldRaw.clear();
 }
 
-std::optional<std::string_view> recordedInput() {
-    if (!g_console.recordedAll) {
-        return std::nullopt;
-    }
-    return g_console.recorded;
-}
-
-void shareResult(std::string_view cp932Line, std::string_view code) {
+void shareGame(const SharedGame& game) {
     if (!g_console.inMemory) {
-        terminal::share(fromCp932(cp932Line), code);
+        SharedGame shown = game;
+        shown.line = fromCp932(game.line);
+        terminal::share(shown);
     }
 }
 
@@ -346,6 +337,10 @@ void waiting(Wait wait) {
 
 void setWaitObserver(void (*observer)(Wait wait, bool outputWaiting)) {
     g_waitObserver = observer;
+}
+
+void setInputObserver(void (*observer)(std::string_view cp932)) {
+    g_inputObserver = observer;
 }
 
 void setReadObserver(void (*observer)()) {

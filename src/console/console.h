@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -39,16 +39,19 @@ void attachMemoryTerminal(std::string typed, TerminalEncoding encoding, bool pad
 // ends: a recorded game played back. What it writes goes to the terminal as ever.
 void replayInput(std::string cp932);
 
-// The most typed bytes a run records.
-inline constexpr size_t RECORDING_LIMIT = 1024 * 1024;
+// A daily game that has ended, as data, for a terminal that does more with it than show its
+// line: a web page's share bar and world ranking take the facts from here, never from the line.
+struct SharedGame {
+    std::string date;          // "YYYY-MM-DD"
+    int difficulty = 0;        // 1 normal, 2 easy, 3 hard
+    const char* outcome = "";  // "won", "lost" or "gave-up"
+    int32_t turns = 0;
+    std::string line;  // the line to share: code page 932, UTF-8 once handed to the terminal
+    std::string code;  // its replay code; empty when the game has none
+};
 
-// Every byte typed that the game has taken in since the terminal was attached, as code page 932:
-// what a replay needs. Nothing once more than RECORDING_LIMIT bytes came.
-std::optional<std::string_view> recordedInput();
-
-// Offers the line a player shares at the end of a daily game, and its replay code (empty when
-// there is none), to a terminal that can do more with them than show them: a web page's button.
-void shareResult(std::string_view cp932Line, std::string_view code);
+// Offers a daily game's result to the terminal; a memory terminal takes nothing.
+void shareGame(const SharedGame& game);
 
 // What the game wrote to the memory terminal since the last call, in the terminal's encoding.
 std::string takeTerminalOutput();
@@ -89,6 +92,10 @@ inline unsigned char readByte() {
 // `size` - 1 of them go to `line`, NUL-terminated, the rest are dropped. Throws InputEnded when
 // the input ends before the line does.
 void readLine(char* line, size_t size);
+
+// `observer` hears every piece of input the game takes in (a line, or a piece of a long one),
+// as code page 932, typed or replayed: the daily game records them. nullptr calls nothing.
+void setInputObserver(void (*observer)(std::string_view cp932));
 
 // For tests: `observer` is called at the start of every readByte() and readLine(), so a test
 // can look at the game's state whenever it waits for input. nullptr calls nothing.

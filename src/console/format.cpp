@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "console/console.h"
@@ -86,51 +86,23 @@ PreparedFormat prepareFormat(const char* format) {
 }
 
 // Prepared formats by the address of their text, which stands for the text for the whole run
-// (formats are string literals). An open-addressed table, doubled when half full: the game has
-// a few hundred formats, and says one of them for every line it shows.
-struct FormatSlot {
-    const char* format = nullptr;
-    const PreparedFormat* prepared = nullptr;
-};
-
-std::vector<FormatSlot> g_formatSlots(1024);
-size_t g_formatCount = 0;
-
-FormatSlot& formatSlot(const char* format) {
-    const size_t mask = g_formatSlots.size() - 1;
-    size_t slot = (reinterpret_cast<uintptr_t>(format) * 0x9E3779B97F4A7C15u >> 40) & mask;
-    while (g_formatSlots[slot].format != nullptr && g_formatSlots[slot].format != format) {
-        slot = (slot + 1) & mask;
-    }
-    return g_formatSlots[slot];
-}
+// (formats are string literals).
+std::unordered_map<const char*, PreparedFormat> g_preparedFormats;
 
 // The first time a format is said. Kept out of line: the lookup of a format already prepared
 // is what runs for every line shown.
 [[gnu::noinline]] const PreparedFormat& prepareNewFormat(const char* format) {
-    if (2 * (g_formatCount + 1) > g_formatSlots.size()) {
-        std::vector<FormatSlot> kept(g_formatSlots.size() * 2);
-        kept.swap(g_formatSlots);
-        for (const FormatSlot& slot : kept) {
-            if (slot.format != nullptr) {
-                formatSlot(slot.format) = slot;
-            }
-        }
-    }
-    static std::deque<PreparedFormat> prepared;
-    PreparedFormat& made = prepared.emplace_back(prepareFormat(format));
+    PreparedFormat& made = g_preparedFormats.emplace(format, prepareFormat(format)).first->second;
     made.plain = made.directives.empty();
     for (int look = 0; look < LOOK_COUNT; ++look) {
         made.plainText[look] = made.literals[look].front();
     }
-    ++g_formatCount;
-    formatSlot(format) = FormatSlot{format, &made};
     return made;
 }
 
 const PreparedFormat& preparedFormat(const char* format) {
-    const FormatSlot& found = formatSlot(format);
-    return found.format != nullptr ? *found.prepared : prepareNewFormat(format);
+    const auto found = g_preparedFormats.find(format);
+    return found != g_preparedFormats.end() ? found->second : prepareNewFormat(format);
 }
 
 // The code page 932 text of one directive filled with its value; numbers are written into

@@ -1,12 +1,15 @@
 // What the console needs of the platform's terminal: set it up, read what is typed, show what
-// the game writes. One file per platform answers (terminal_posix.cpp, terminal_windows.cpp,
-// terminal_web.cpp), and the build compiles the one of the platform it builds for.
+// the game writes. The files of each platform answer: a POSIX terminal (terminal_posix.cpp) and
+// the Windows console (terminal_windows.cpp) set themselves up and both read and write through
+// the standard streams (terminal_stdio.cpp); a web page's terminal is terminal_web.cpp. The
+// build compiles those of the platform it builds for.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
+#include "console/console.h"
 #include "console/report_filter.h"
 
 namespace numoteka::terminal {
@@ -40,8 +43,8 @@ int readByte();
 // Shows `size` bytes on the terminal; returns once they are sent.
 void write(const char* bytes, size_t size);
 
-// The line to share at the end of a daily game (UTF-8) and its replay code, for a terminal that
+// A daily game's result, its line in UTF-8, for a terminal that
 // offers more than showing them (a web page's copy button); others have shown them already.
-void share(const std::string& line, std::string_view code);
+void share(const SharedGame& game);
 
 }  // namespace numoteka::terminal

@@ -18,6 +18,6 @@ void write(const char* bytes, size_t size) {
 }
 
 // What the game says is all such a terminal can do with the line to share.
-void share(const std::string& /*line*/, std::string_view /*code*/) {}
+void share(const SharedGame& /*game*/) {}
 
 }  // namespace numoteka::terminal

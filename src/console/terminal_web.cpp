@@ -31,11 +31,13 @@ EM_ASYNC_JS(size_t, numoteka_terminal_read, (char* buffer, size_t capacity), {
     return bytes.length;
 });
 
-// Offers the line to share and the replay code to the page, if it takes them.
-EM_JS(void, numoteka_terminal_share, (const char* line, const char* code), {
+// Offers a daily game's result to the page, if it takes it.
+EM_JS(void, numoteka_terminal_share, (const char* date, int difficulty, const char* outcome,
+                                      int turns, const char* line, const char* code), {
     const terminal = Module["terminal"];
     if (terminal.shareResult) {
-        terminal.shareResult(UTF8ToString(line), UTF8ToString(code));
+        terminal.shareResult({ date: UTF8ToString(date), difficulty, outcome: UTF8ToString(outcome),
+                               turns, line: UTF8ToString(line), code: UTF8ToString(code) });
     }
 });
 
@@ -82,8 +84,9 @@ void write(const char* bytes, size_t size) {
     numoteka_terminal_write(bytes, size);
 }
 
-void share(const std::string& line, std::string_view code) {
-    numoteka_terminal_share(line.c_str(), std::string(code).c_str());
+void share(const SharedGame& game) {
+    numoteka_terminal_share(game.date.c_str(), game.difficulty, game.outcome, game.turns,
+                            game.line.c_str(), game.code.c_str());
 }
 
 }  // namespace numoteka::terminal

@@ -25,8 +25,8 @@ struct HitPoints {
 };
 
 void sayCry(const Format<const char*> (&cries)[3], Difficulty difficulty) {
-    if (difficulty >= '1' && difficulty <= '3') {
-        say(cries[difficulty - '1'], g_players[PLAYER_COMPUTER].name);
+    if (const int index = difficultyIndex(difficulty); index >= 0) {
+        say(cries[index], g_players[PLAYER_COMPUTER].name);
     }
 }
 

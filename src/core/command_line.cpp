@@ -12,9 +12,10 @@
 #include <vector>
 
 #include "console/console.h"
-#include "core/daily.h"
 #include "core/game.h"
-#include "core/replay.h"
+#include "daily/daily_game.h"
+#include "daily/day.h"
+#include "daily/replay_code.h"
 #include "records/ranking.h"
 
 namespace numoteka {
@@ -53,7 +54,8 @@ constexpr const char* USAGE =
     "      --ranking-dir=DIR  ランキングの2つのファイルを DIR に置く\n";
 // How the default ranking folder is told: System below the working directory, or the player's
 // own folder, named at the end.
-constexpr const char* USAGE_SYSTEM_FOLDER = "                         （省略時は作業フォルダの System）\n";
+constexpr const char* USAGE_SYSTEM_FOLDER =
+    "                         （省略時は作業フォルダの System）\n";
 constexpr const char* USAGE_OWN_FOLDER =
     "                         （省略時はプレイヤーのデータフォルダ）\n";
 constexpr const char* USAGE_GAMES =
@@ -216,9 +218,7 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
     if (settings.replay) {
         settings.daily = settings.replay->day;
     }
-    if (settings.daily) {
-        settings.seed = dailySeed(*settings.daily);
-    } else if (!settings.seeded) {
+    if (!settings.daily && !settings.seeded) {
         settings.seed = static_cast<uint32_t>(std::time(nullptr));
     }
     attachTerminal(encodingFromLocale());
@@ -230,7 +230,7 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
     }
     DailyGame daily;
     daily.day = *settings.daily;
-    return runGame(settings.seed, &daily);
+    return runDailyGame(daily);
 }
 
 }  // namespace numoteka

@@ -5,7 +5,6 @@
 
 #include "console/console.h"
 #include "contests/battle.h"
-#include "core/daily.h"
 #include "core/players.h"
 #include "core/primitives.h"
 #include "core/random.h"
@@ -92,8 +91,8 @@ void offerSave(Difficulty difficulty, int32_t turnCount) {
 void endWithHumanWin(Difficulty difficulty, int32_t turnCount) {
     say("\n\n*************%sさんの勝利！！！*************\n", g_players[PLAYER_HUMAN].name);
     waitKey();
-    if (difficulty >= '1' && difficulty <= '3') {
-        say(CLOSING_WORDS[difficulty - '1'].afterHumanWin, g_players[PLAYER_COMPUTER].name);
+    if (const int index = difficultyIndex(difficulty); index >= 0) {
+        say(CLOSING_WORDS[index].afterHumanWin, g_players[PLAYER_COMPUTER].name);
     }
     waitKey();
     say("\n*************おめでとうございます！！！*************\n");
@@ -104,8 +103,8 @@ void endWithHumanWin(Difficulty difficulty, int32_t turnCount) {
 void endWithComputerWin(Difficulty difficulty) {
     say("\n\n%sの勝利！！！\n", g_players[PLAYER_COMPUTER].name);
     waitKey();
-    if (difficulty >= '1' && difficulty <= '3') {
-        say(CLOSING_WORDS[difficulty - '1'].afterComputerWin, g_players[PLAYER_COMPUTER].name);
+    if (const int index = difficultyIndex(difficulty); index >= 0) {
+        say(CLOSING_WORDS[index].afterComputerWin, g_players[PLAYER_COMPUTER].name);
     }
     waitKey();
     say("\n残念でした！　また遊んでね！\n");
@@ -169,7 +168,7 @@ MatchEnd playOneGame() {
 }
 
 // The main menu, until the user quits.
-void runMenu(DailyGame* daily) {
+void runMenu(void (*gameEnded)(const MatchEnd& end)) {
     for (;;) {
         resetHuman();
         for (;;) {
@@ -190,15 +189,15 @@ void runMenu(DailyGame* daily) {
             }
         }
         const MatchEnd end = playOneGame();
-        if (daily != nullptr && !daily->end) {
-            sayDailyResult(*daily, end);
+        if (gameEnded != nullptr) {
+            gameEnded(end);
         }
     }
 }
 
 }  // namespace
 
-int runGame(uint32_t seed, DailyGame* daily) {
+int runGame(uint32_t seed, void (*gameEnded)(const MatchEnd& end)) {
     seedRandom(seed);
     g_players[PLAYER_HUMAN] = PlayerRecord{};
     g_players[PLAYER_COMPUTER] = PlayerRecord{};
@@ -206,7 +205,7 @@ int runGame(uint32_t seed, DailyGame* daily) {
         say("\n＊◆＊□＊戦え！ぬもてかゲーム＊■＊◇＊\n\n\n");
         say("プ･･･プレイヤー\nコ･･･コンピュータ\n\n");
         showBoard();
-        runMenu(daily);
+        runMenu(gameEnded);
     } catch (const InputEnded&) {
         // The input is gone, so no answer can come: leave as the menu's quit does.
         sayFarewell();

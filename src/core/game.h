@@ -7,8 +7,6 @@
 
 namespace numoteka {
 
-struct DailyGame;
-
 enum class Outcome { HUMAN_WON, COMPUTER_WON, GAVE_UP };
 
 // How a game ended, and after how many rounds.
@@ -18,9 +16,9 @@ struct MatchEnd {
     Outcome outcome;
 };
 
-// Plays from start-up until the user quits or the input ends. Returns the exit status. With
-// `daily`, the first game is that day's (its seed is the day's).
-int runGame(uint32_t seed, DailyGame* daily = nullptr);
+// Plays from start-up until the user quits or the input ends. Returns the exit status.
+// `gameEnded`, when set, hears how each game ended, once its own texts are done.
+int runGame(uint32_t seed, void (*gameEnded)(const MatchEnd& end) = nullptr);
 
 // One game from its first round to its end: the winner's texts and, after the human's win,
 // the offer to save. Both records must be set up.

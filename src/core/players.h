@@ -18,8 +18,20 @@ inline constexpr int PLAYER_HUMAN = 0;
 inline constexpr int PLAYER_COMPUTER = 1;
 inline constexpr int32_t GOAL_POSITION = 30;
 
-// '1' normal, '2' easy, '3' hard, exactly as typed; never converted to a number.
+// '1' normal, '2' easy, '3' hard, exactly as typed, and passed on as that character. A table
+// that holds one thing per difficulty is looked up through difficultyIndex().
 using Difficulty = char;
+
+// A difficulty's place in such a table: 0 normal, 1 easy, 2 hard; -1 for a character that is no
+// difficulty.
+constexpr int difficultyIndex(Difficulty difficulty) {
+    return difficulty >= '1' && difficulty <= '3' ? difficulty - '1' : -1;
+}
+
+// The difficulty of a table's place 0 to 2.
+constexpr Difficulty difficultyAt(int index) {
+    return static_cast<Difficulty>('1' + index);
+}
 
 extern PlayerRecord g_players[2];
 

@@ -63,8 +63,8 @@ void computerTurn(Difficulty difficulty) {
     say("\n\n%sの番です\n", computer.name);
     waitKey();
     const int remark = rand() % 4;
-    if (difficulty >= '1' && difficulty <= '3') {
-        say(REMARKS[difficulty - '1'][remark], computer.name);
+    if (const int index = difficultyIndex(difficulty); index >= 0) {
+        say(REMARKS[index][remark], computer.name);
     }
     say("\n");
     waitKey();

@@ -278,7 +278,7 @@ void showRanking() {
         }
         say("1～3を入力してください\n\n");
     }
-    const int chosen = choice - '1';
+    const int chosen = difficultyIndex(static_cast<Difficulty>(choice));
     say(TABLE_TITLES[chosen]);
     say("      名前\t\tターン数\n");
     for (int place = 0; place < RANKING_PLACES; ++place) {
@@ -288,8 +288,8 @@ void showRanking() {
 }
 
 void saveRecord(Difficulty difficulty, int32_t turnCount) {
-    const int played = difficulty - '1';
-    if (played < 0 || played >= TABLE_COUNT) {
+    const int played = difficultyIndex(difficulty);
+    if (played < 0) {
         say("セーブ失敗\n");
         return;
     }

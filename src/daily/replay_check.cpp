@@ -1,21 +1,19 @@
-#include "replay_check.h"
+#include "daily/replay_check.h"
 
 #include <cstring>
-#include <mutex>
 #include <optional>
 
 #include "console/console.h"
 #include "console/cp932.h"
-#include "core/game.h"
 #include "core/primitives.h"
+#include "daily/daily_game.h"
+#include "daily/recording.h"
 #include "records/ranking.h"
 
-namespace numoteka::server {
+namespace numoteka {
 
 namespace {
 
-// The game keeps its state in globals: replays take turns.
-std::mutex g_replayMutex;
 const DailyGame* g_replayed = nullptr;
 
 // The day's game has ended once its end is known: the replay stops at the next line it would
@@ -28,11 +26,10 @@ void stopAfterTheDaysGame(Wait wait, bool) {
 
 }  // namespace
 
-VerifiedWin verifyWin(const Replay& replay) {
+ReplayCheck checkReplay(const Replay& replay) {
     if (replay.typed.size() > REPLAY_BYTE_LIMIT) {
-        refuse(422, "the replay is longer than any daily game");
+        return {ReplayVerdict::TOO_LONG, {}};
     }
-    const std::lock_guard lock(g_replayMutex);
     setDelayPauseLength(0);
     // An answer "1" at the save prompt saves; no folder can exist inside a device file, so the
     // save fails without touching the disk.
@@ -43,23 +40,20 @@ VerifiedWin verifyWin(const Replay& replay) {
     daily.day = replay.day;
     g_replayed = &daily;
     setWaitObserver(stopAfterTheDaysGame);
-    runGame(replay.seed, &daily);
+    runDailyGame(daily);
     setWaitObserver(nullptr);
     takeTerminalOutput();
     if (!daily.end) {
-        refuse(422, "the replay ends before the day's game does");
+        return {ReplayVerdict::ENDS_EARLY, {}};
     }
     if (daily.end->outcome != Outcome::HUMAN_WON) {
-        refuse(422, "the day's game in this replay is not won");
+        return {ReplayVerdict::NOT_WON, {}};
     }
     const std::string_view name(daily.name, strnlen(daily.name, sizeof daily.name));
-    return {replay.day, daily.end->difficulty, daily.end->turns,
-            std::string(name.substr(0, wholeCharacters(name, name.size()))),
-            encodeReplay({replay.seed, replay.day, std::string(recordedInput().value())})};
+    return {ReplayVerdict::WON,
+            {replay.day, daily.end->difficulty, daily.end->turns,
+             std::string(name.substr(0, wholeCharacters(name, name.size()))),
+             encodeReplay({replay.seed, replay.day, std::string(recordedInput().value())})}};
 }
 
-std::string shownName(std::string_view cp932Name) {
-    return fromCp932(numoteka::shownName(std::string(cp932Name).c_str()));
-}
-
-}  // namespace numoteka::server
+}  // namespace numoteka

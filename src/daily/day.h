@@ -1,13 +1,10 @@
-// The daily game: one seed for everyone each day, chosen by the date in Japan, and the line a
-// player shares when the day's game ends.
+// The days of the daily game: one seed for everyone each day, chosen by the date in Japan.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "core/game.h"
 
 namespace numoteka {
 
@@ -26,16 +23,5 @@ Day dayInJapan(int64_t unixSeconds);
 // The day's seed: the 32-bit FNV-1a hash of its "YYYY-MM-DD", so every copy agrees without a
 // network.
 uint32_t dailySeed(Day day);
-
-// The first game of a run started for a daily game is the day's. When it ends, the line to share
-// and the replay code are said, and the game's end is kept here.
-struct DailyGame {
-    Day day = 0;
-    std::optional<MatchEnd> end;
-    char name[sizeof PlayerRecord::name] = {};  // the human's name in it
-};
-
-// Says the day's line and replay code once the day's game has ended: what the player shares.
-void sayDailyResult(DailyGame& daily, const MatchEnd& end);
 
 }  // namespace numoteka

@@ -16,8 +16,8 @@
 #include <string>
 #include <string_view>
 
-#include "console/console.h"
-#include "core/daily.h"
+#include "daily/day.h"
+#include "daily/recording.h"
 
 namespace numoteka {
 

@@ -1,4 +1,4 @@
-#include "core/replay.h"
+#include "daily/replay_code.h"
 
 #include <algorithm>
 #include <array>

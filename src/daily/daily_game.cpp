@@ -1,0 +1,68 @@
+#include "daily/daily_game.h"
+
+#include <cstring>
+#include <string>
+
+#include "console/console.h"
+#include "daily/recording.h"
+#include "daily/replay_code.h"
+
+namespace numoteka {
+
+namespace {
+
+constexpr const char* DIFFICULTY_WORDS[3] = {"ふつう", "かんたん", "むずかしい"};
+
+// By outcome: the line's word, and how the result is told to a page.
+constexpr const char* OUTCOME_WORDS[3] = {"勝利", "敗北", "ギブアップ"};
+constexpr const char* OUTCOME_NAMES[3] = {"won", "lost", "gave-up"};
+
+// The run's daily game while it plays.
+DailyGame* g_daily = nullptr;
+
+// The line to share, in UTF-8: "ぬもてか 2026-12-08 ふつう 勝利 24ターン".
+std::string dailyLine(Day day, const MatchEnd& end) {
+    return "ぬもてか " + dayText(day) + " " + difficultyWord(end.difficulty) + " " +
+           OUTCOME_WORDS[static_cast<int>(end.outcome)] + " " + std::to_string(end.turns) +
+           "ターン";
+}
+
+// Says the day's line and replay code once the day's game has ended: what the player shares.
+void sayDailyResult(const MatchEnd& end) {
+    DailyGame& daily = *g_daily;
+    if (daily.end) {
+        return;  // only the first game of the run is the day's
+    }
+    daily.end = end;
+    std::memcpy(daily.name, g_players[PLAYER_HUMAN].name, sizeof daily.name);
+    SharedGame shared;
+    shared.date = dayText(daily.day);
+    shared.difficulty = difficultyIndex(end.difficulty) + 1;
+    shared.outcome = OUTCOME_NAMES[static_cast<int>(end.outcome)];
+    shared.turns = end.turns;
+    shared.line = toCp932(dailyLine(daily.day, end));
+    say("\n%s\n", shared.line.c_str());
+    if (const std::optional<std::string_view> typed = recordedInput()) {
+        shared.code = encodeReplay({dailySeed(daily.day), daily.day, std::string(*typed)});
+        say("リプレイコード %s\n", shared.code.c_str());
+    }
+    shareGame(shared);
+}
+
+}  // namespace
+
+const char* difficultyWord(Difficulty difficulty) {
+    const int index = difficultyIndex(difficulty);
+    return index >= 0 ? DIFFICULTY_WORDS[index] : "?";
+}
+
+int runDailyGame(DailyGame& daily) {
+    g_daily = &daily;
+    startRecording();
+    const int status = runGame(dailySeed(daily.day), sayDailyResult);
+    stopRecording();
+    g_daily = nullptr;
+    return status;
+}
+
+}  // namespace numoteka

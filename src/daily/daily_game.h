@@ -1,0 +1,28 @@
+// The daily game: a run whose first game is the day's, played on the day's seed. When that game
+// ends the player is given a line to share and the game's replay code.
+#pragma once
+
+#include <optional>
+
+#include "core/game.h"
+#include "core/players.h"
+#include "daily/day.h"
+
+namespace numoteka {
+
+// A run's daily game: its day, and once it has ended, how, and the human's name in it.
+struct DailyGame {
+    Day day = 0;
+    std::optional<MatchEnd> end;
+    char name[sizeof PlayerRecord::name] = {};
+};
+
+// Plays a run from start-up on `daily.day`'s seed, recording what is typed; when its first game
+// ends, says the line to share and the replay code, offers them to the terminal and keeps the
+// game's end in `daily`. Returns the exit status.
+int runDailyGame(DailyGame& daily);
+
+// How the line to share names a difficulty: "ふつう", "かんたん", "むずかしい" (UTF-8).
+const char* difficultyWord(Difficulty difficulty);
+
+}  // namespace numoteka
