@@ -28,7 +28,7 @@ void runCase(const uint8_t* data, size_t size) {
         if (day > today || replay.day != day) {
             fail("a request decoded for another day");
         }
-        const VerifiedWin win = server::verifiedWin(replay);
+        const VerifiedWin win = server::wonGame(checkReplay(replay));
         const std::string shown = server::apiName(win.name);
         if (win.day != day || difficultyIndex(win.difficulty) < 0 || win.turns < 1 ||
             std::any_of(shown.begin(), shown.end(), [](char byte) {
@@ -37,7 +37,7 @@ void runCase(const uint8_t* data, size_t size) {
             fail("a win that is not one of the day's games");
         }
         Replay kept = decodeReplay(win.code).value();
-        const VerifiedWin again = server::verifiedWin(kept);
+        const VerifiedWin again = server::wonGame(checkReplay(kept));
         if (again.code != win.code || again.turns != win.turns || again.name != win.name) {
             fail("a win whose code does not verify as the same win");
         }
@@ -45,12 +45,13 @@ void runCase(const uint8_t* data, size_t size) {
         // unanswered.
         kept.typed.resize(kept.typed.find_last_of('\n', kept.typed.size() - 2) + 1);
         try {
-            server::verifiedWin(kept);
+            server::wonGame(checkReplay(kept));
             fail("a win's code holds lines after the day's game");
         } catch (const server::Refusal&) {
         }
     } catch (const server::Refusal& refusal) {
-        if (refusal.status < 400 || refusal.status > 499 || refusal.reason.empty()) {
+        if (server::httpStatus(refusal.kind) < 400 || server::httpStatus(refusal.kind) > 499 ||
+            refusal.reason.empty()) {
             fail("a refusal without a 4xx status and a reason");
         }
     }

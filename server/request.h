@@ -1,5 +1,5 @@
-// What a request to the ranking server asks for, read from its address and body. Anything
-// malformed is refused (server::refuse) with a 4xx status and a short reason.
+// What a request to the ranking server asks for, read from its address and body, and the kinds
+// of refusal the server answers with. Anything malformed is refused, with a short reason.
 #pragma once
 
 #include <optional>
@@ -13,30 +13,39 @@
 
 namespace numoteka::server {
 
-// A request the server will not take: the HTTP status (4xx) and a short reason, in English.
-struct Refusal {
-    int status;
-    std::string reason;
+// Why the server will not take a request; httpStatus() gives each its status, in one place.
+enum class RefusalKind {
+    MALFORMED,     // an address, query or body the API cannot read
+    NOT_A_WIN,     // a code that is no won game of a day that has begun in Japan
+    TOO_MANY,      // a client's submissions beyond the limit
+    NO_SUCH_PAGE,  // an address the server does not serve
 };
 
-[[noreturn]] inline void refuse(int status, std::string reason) {
-    throw Refusal{status, std::move(reason)};
+int httpStatus(RefusalKind kind);
+
+struct Refusal {
+    RefusalKind kind;
+    std::string reason;  // short, in English
+};
+
+[[noreturn]] inline void refuse(RefusalKind kind, std::string reason) {
+    throw Refusal{kind, std::move(reason)};
 }
 
-// The day of a date "YYYY-MM-DD" in an address: from 2000-01-01 to `today` (400 otherwise).
+// The day of a date "YYYY-MM-DD" in an address: from 2000-01-01 to `today`.
 Day requestedDay(std::string_view date, Day today);
 
-// The difficulty of "?difficulty=": '1', '2' or '3' (400 otherwise).
+// The difficulty of "?difficulty=": '1', '2' or '3'.
 Difficulty requestedDifficulty(std::string_view text);
 
-// The replay of a submission's body, {"code": "<replay code>"} and nothing else: 400 for a body
-// that is not such JSON, 422 for a code that is refused, of a day after `today`, or, when
-// `day` is given, not of that day's game.
+// The replay of a submission's body, {"code": "<replay code>"} and nothing else: malformed for
+// a body that is not such JSON; no win for a code that is refused, of a day after `today`, or,
+// when `day` is given, not of that day's game.
 Replay submittedReplay(std::string_view body, Day today, std::optional<Day> day = std::nullopt);
 
-// The win a replay stands for, played through the game: 422 for a replay that is too long, ends
-// before the day's game does, or whose day's game is not won.
-VerifiedWin verifiedWin(const Replay& replay);
+// The win a check of a replay found; no win for a replay that is too long, ends before the
+// day's game does, or whose day's game is not won.
+VerifiedWin wonGame(const ReplayCheck& check);
 
 // A name as the API shows it: UTF-8, with control characters as "?".
 std::string apiName(std::string_view cp932Name);

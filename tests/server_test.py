@@ -94,10 +94,11 @@ def forge(code, typed, day_shift=0):
 
 
 def start():
+    logged = os.path.getsize(log) if os.path.exists(log) else 0
     server = subprocess.Popen([program, "--port", "0", "--database", database],
                               stderr=open(log, "a"))
     servers.append(server)
-    while not (found := re.findall(r"listening on (http://\S+)/", open(log).read())[-1:]):
+    while not (found := re.findall(r"listening on (http://\S+)/", open(log, "rb").read()[logged:].decode())):
         if server.poll() is not None:
             sys.exit("server: it ended at start with status %d:\n%s" % (server.returncode, open(log).read()))
         time.sleep(0.05)
@@ -165,7 +166,7 @@ def submit_through_crowd(day, code):
 
 def rows():
     with contextlib.closing(sqlite3.connect("file:%s?mode=ro" % database, uri=True)) as db:
-        return db.execute("SELECT day, difficulty, turns, name, code, id FROM wins "
+        return db.execute("SELECT day, difficulty, turns, name, code, id, game FROM wins "
                           "ORDER BY day, difficulty, turns, id").fetchall()
 
 
@@ -210,16 +211,17 @@ for query in ["difficulty=4", "difficulty=1'%20OR%20'1'='1", ""]:
 check(rows() == before, "a refusal changed the database")
 
 # Names as the game read them, shown as UTF-8 with control bytes as "?"; one the game refuses
-# (over 10 bytes) is asked again, so never is the name.
+# (over 10 bytes) is asked again, so never is the name. The same keys under another name are the
+# same game: each submission is kept, and ranked as the game's first.
 for name, shown in [(b"';DROP--", "';DROP--"), (b"<b>x</b>", "<b>x</b>"), (b"\x1b[2J", "?[2J"),
                     ("ぬも".encode("cp932"), "ぬも"), (b"ABCDEFGHIJK", None)]:
     status, answer = submit(day, named(name))
-    check(status == 201 and answer["name"] == shown if shown else answer.get("name") != "ABCDEFGHIJK",
-          "name %r: %s %s" % (name, status, answer))
+    # (A name asked again makes the game's next answer the name: other keys, another game.)
+    check(status == 201 and ((answer["name"], answer["place"], answer["sameGameAs"]) == (shown, 1, "たろう")
+                             if shown else answer["name"] != "ABCDEFGHIJK"), "name %r: %s %s" % (name, status, answer))
 
-# 50 submissions at once, then again: each stored once, placed in the order they were stored.
+# 50 copies at once, then again: each stored once, all at the place of their game.
 before = rows()
-ahead = sum(1 for row in before if row[:3] <= (day, 1, turns))
 crowd = [named(b"w%02d" % n) for n in range(50)]
 for again in (False, True):
     with concurrent.futures.ThreadPoolExecutor(50) as pool:
@@ -227,10 +229,28 @@ for again in (False, True):
     check([status for status, _ in answers] == [200 if again else 201] * 50, "50 at once: %s" % answers)
 stored = rows()
 check(len(stored) == len(before) + 50 and len({row[4] for row in stored}) == len(stored), "stored twice")
-check(sorted(answer["place"] for _, answer in answers) == list(range(ahead + 1, ahead + 51)), "places")
+check({(answer["place"], answer["sameGameAs"]) for _, answer in answers} == {(1, "たろう")}, "places")
 ranking = ask("/api/daily/%s/ranking?difficulty=1" % day)[1]["ranking"]
-check([e["code"] for e in ranking] == [row[4] for row in stored if row[:2] == (day, 1)][:10],
-      "ranking order: %s" % ranking)
+game = next(row[6] for row in stored if row[4] == won)
+check([(e["name"], e["others"], e["code"]) for e in ranking[:1]] == [("たろう", [row[6] for row in stored].count(game) - 1, won)],
+      "ranking of copies: %s" % ranking)
+
+# Ten different games of another day: one sent under 16 names, and nine others (the same game
+# but for wrong keys typed at the menu first) show as ten, the first once with its 15 other
+# names; among equal turns, the first received comes first.
+other_day, first = next((d, c) for d, c in (("2026-11-%02d" % n, play(["--daily=2026-11-%02d" % n],
+                        "1\nはな\n1\n" + "11\n" * 300)[1]) for n in range(int(day[-2:]) + 1, 29))
+                        if " 勝利 " in play(["--daily=" + d], "1\nはな\n1\n" + "11\n" * 300)[0])
+first_lines = typed_bytes(first).splitlines(keepends=True)
+ten = [first] + [forge(first, b"9\n" * n + b"".join(first_lines)) for n in range(1, 10)]
+for n in range(16):
+    submit(other_day, forge(first, b"".join([first_lines[0], b"n%02d\n" % n, *first_lines[2:]])) if n else first)
+for code in ten[1:]:
+    submit(other_day, code)
+ranking = ask("/api/daily/%s/ranking?difficulty=1" % other_day)[1]["ranking"]
+check([(typed_bytes(e["code"]), e["others"]) for e in ranking]
+      == [(typed_bytes(code), 0 if n else 15) for n, code in enumerate(ten)],
+      "ten games: %s" % [(e["name"], e["turns"], e["others"]) for e in ranking])
 
 # The eleventh submission of a minute from one address.
 statuses = [submit(day, "x", "192.0.2.1")[0] for _ in range(11)]
@@ -253,6 +273,24 @@ check(len(logged) == replied, "%d log lines for %d answers" % (len(logged), repl
 with contextlib.closing(sqlite3.connect(database)) as db:
     check(db.execute("PRAGMA journal_mode").fetchone()[0] == "wal" and
           db.execute("PRAGMA integrity_check").fetchone()[0] == "ok", "the database after SIGTERM")
+# A database of the first version, which kept no games: migrated at start, its wins grouped.
+old = os.path.join(scratch, "first.db")
+with contextlib.closing(sqlite3.connect(old)) as db:
+    db.execute("CREATE TABLE wins (id INTEGER PRIMARY KEY, day TEXT NOT NULL, difficulty INTEGER NOT NULL, "
+               "turns INTEGER NOT NULL, name BLOB NOT NULL, code TEXT NOT NULL UNIQUE, received INTEGER NOT NULL)")
+    db.executemany("INSERT INTO wins (day, difficulty, turns, name, code, received) VALUES (?, 1, ?, ?, ?, ?)",
+                   [(day, turns, name, code, 1700000000000 + n) for n, (name, code) in
+                    enumerate([("たろう".encode("cp932"), won), (b"x", named(b"x")), (b"y", ten[1])])])
+    db.commit()
+database = old
+server, origin = start()
+ranking = ask("/api/daily/%s/ranking?difficulty=1" % day)[1]["ranking"]
+check([(e["name"], e["others"]) for e in ranking] == [("たろう", 1), ("y", 0)], "migrated: %s" % ranking)
+server.send_signal(signal.SIGTERM)
+with contextlib.closing(sqlite3.connect(old)) as db:
+    check(server.wait(30) == 0 and db.execute("SELECT version FROM schema_version").fetchall() == [(2,)],
+          "the schema's version after the migration")
+
 for args, status in [(["--version"], 0), (["--help"], 0), (["--port", "x"], 2), (["stray"], 2)]:
     check(subprocess.run([program, *args], capture_output=True).returncode == status, str(args))
 print("server: %d rows stored, %d log lines, %d of 40 answered before SIGTERM"

@@ -23,8 +23,8 @@ package_group() {
         # The page's font is cut from fonts-noto-cjk; its test draws with fonts-dejavu-core only.
         web) echo cmake ninja-build make emscripten nodejs npm chromium fonts-noto-cjk \
             fonts-dejavu-core python3 python3-fonttools python3-brotli ;;
-        # cpp-httplib's compile flags come from pkg-config.
-        server) echo libcpp-httplib-dev libsqlite3-dev nlohmann-json3-dev pkgconf ;;
+        # Boost.Beast and Boost.Asio are in libboost-dev, header-only.
+        server) echo libboost-dev libsqlite3-dev nlohmann-json3-dev ;;
         *) return 1 ;;
     esac
 }

@@ -28,6 +28,7 @@ struct Console {
     std::string pending;  // code page 932 bytes of the last piece, read through g_typedInput
     const char* pendingEnd = nullptr;
     bool replaying = false;  // `typed` is recorded code page 932, read as it is
+    size_t takenIn = 0;      // bytes of all the pieces taken in
 };
 
 Console g_console;
@@ -105,6 +106,12 @@ size_t safeCut(const std::string& raw) {
 void (*g_readObserver)() = nullptr;
 void (*g_waitObserver)(Wait wait, bool outputWaiting) = nullptr;
 void (*g_inputObserver)(std::string_view cp932) = nullptr;
+void (*g_lineObserver)(size_t from, size_t to) = nullptr;
+
+// Where the next byte read stands in the input taken in since the terminal was attached.
+size_t readOffset() {
+    return g_console.takenIn - static_cast<size_t>(g_console.pendingEnd - g_typedInput.next);
+}
 
 // The next line (or piece of a long line) of a replay, as it was recorded.
 void takeReplayedPiece() {
@@ -164,6 +171,7 @@ void readTypedPiece() {
     } else {
         takeTypedPiece();
     }
+    g_console.takenIn += g_console.pending.size();
     if (g_inputObserver != nullptr) {
         g_inputObserver(g_console.pending);
     }
@@ -309,6 +317,7 @@ void readLine(char* line, size_t size) {
         g_readObserver();
     }
     size_t length = 0;
+    const size_t from = readOffset();
     for (;;) {
         while (g_typedInput.next == g_console.pendingEnd) {
             readTypedPiece();
@@ -327,6 +336,9 @@ void readLine(char* line, size_t size) {
     }
     line[length] = '\0';
     g_typedInput.end = g_readObserver != nullptr ? g_typedInput.next : g_console.pendingEnd;
+    if (g_lineObserver != nullptr) {
+        g_lineObserver(from, readOffset());
+    }
 }
 
 void waiting(Wait wait) {
@@ -341,6 +353,10 @@ void setWaitObserver(void (*observer)(Wait wait, bool outputWaiting)) {
 
 void setInputObserver(void (*observer)(std::string_view cp932)) {
     g_inputObserver = observer;
+}
+
+void setLineObserver(void (*observer)(size_t from, size_t to)) {
+    g_lineObserver = observer;
 }
 
 void setReadObserver(void (*observer)()) {

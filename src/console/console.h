@@ -97,6 +97,11 @@ void readLine(char* line, size_t size);
 // as code page 932, typed or replayed: the daily game records them. nullptr calls nothing.
 void setInputObserver(void (*observer)(std::string_view cp932));
 
+// `observer` hears of every line read whole with readLine() (the name): where it began and where
+// the byte after its line feed stands, counted in the input taken in since the terminal was
+// attached. nullptr calls nothing.
+void setLineObserver(void (*observer)(size_t from, size_t to));
+
 // For tests: `observer` is called at the start of every readByte() and readLine(), so a test
 // can look at the game's state whenever it waits for input. nullptr calls nothing.
 void setReadObserver(void (*observer)());

@@ -53,7 +53,8 @@ ReplayCheck checkReplay(const Replay& replay) {
     return {ReplayVerdict::WON,
             {replay.day, daily.end->difficulty, daily.end->turns,
              std::string(name.substr(0, wholeCharacters(name, name.size()))),
-             encodeReplay({replay.seed, replay.day, std::string(recordedInput().value())})}};
+             encodeReplay({replay.seed, replay.day, std::string(recordedInput().value())}),
+             recordedInputWithoutNames().value()}};
 }
 
 }  // namespace numoteka

@@ -34,6 +34,9 @@ struct VerifiedWin {
     int32_t turns = 0;
     std::string name;  // code page 932, as the game read it, cut to whole characters
     std::string code;  // the replay code of the day's game alone, as the game gives it
+    // The day's game's lines but its name answers: the same for everyone who pressed the same
+    // keys, whatever name each typed.
+    std::string unnamedLines;
 };
 
 struct ReplayCheck {

@@ -1,0 +1,24 @@
+// The API's answers in JSON.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "daily/day.h"
+#include "win_store.h"
+
+namespace numoteka::server {
+
+// A stored submission: the entry as sent, its game's place, and, when another submission of
+// the same game came first, the name the game is ranked under ("sameGameAs").
+std::string storedWinJson(Day day, int difficulty, int32_t turns, const std::string& code,
+                          const StoredWin& stored);
+
+// A day's ranking of a difficulty.
+std::string rankingJson(Day day, int difficulty, const std::vector<RankedGame>& games);
+
+// {"error": reason}.
+std::string errorJson(std::string_view reason);
+
+}  // namespace numoteka::server

@@ -1,0 +1,105 @@
+#include "ranking_service.h"
+
+#include <exception>
+
+#include "api_json.h"
+#include "request.h"
+#include "server_limits.h"
+#include "sha256.h"
+
+namespace numoteka::server {
+
+namespace {
+
+// Rankings of this many days and difficulties are kept; a request for another drops them all.
+constexpr size_t CACHED_RANKINGS = 256;
+
+Answer refusal(const Refusal& refused) {
+    return {httpStatus(refused.kind), errorJson(refused.reason), refused.reason,
+            refused.kind == RefusalKind::TOO_MANY};
+}
+
+// What failed inside stays in the log; the client is told no more.
+Answer internalError(const std::exception& error) {
+    return {500, errorJson("internal error"), error.what(), false};
+}
+
+Answer answered(int status, std::string body) {
+    return {status, std::move(body), {}, false};
+}
+
+Day todayInJapan(int64_t nowMs) {
+    return dayInJapan(nowMs / 1000);
+}
+
+}  // namespace
+
+std::string gameKey(const VerifiedWin& win) {
+    return sha256Hex(dayText(win.day) + "\n" + win.unnamedLines);
+}
+
+RankingService::RankingService(WinStore& store, CheckReplay checkReplay,
+                               std::function<int64_t()> nowMs)
+    : store_(store), checkReplay_(std::move(checkReplay)), nowMs_(std::move(nowMs)) {}
+
+Answer RankingService::submitWin(std::optional<std::string_view> date, std::string_view body,
+                                 const std::string& client) {
+    try {
+        const int64_t now = nowMs_();
+        if (!store_.takeSubmissionTurn(client, now, limits::SUBMISSIONS_PER_WINDOW,
+                                       limits::SUBMISSION_WINDOW_MS)) {
+            refuse(RefusalKind::TOO_MANY, "too many submissions from this address: wait a minute");
+        }
+        const Day today = todayInJapan(now);
+        const std::optional<Day> dated =
+            date ? std::optional(requestedDay(*date, today)) : std::nullopt;
+        const VerifiedWin win = wonGame(checkReplay_(submittedReplay(body, today, dated)));
+        const int difficulty = difficultyIndex(win.difficulty) + 1;
+        const StoredWin stored =
+            store_.store({win.day, difficulty, win.turns, win.name, win.code, gameKey(win), now});
+        return answered(stored.isNew ? 201 : 200,
+                        storedWinJson(win.day, difficulty, win.turns, win.code, stored));
+    } catch (const Refusal& refused) {
+        return refusal(refused);
+    } catch (const std::exception& error) {
+        return internalError(error);
+    }
+}
+
+Answer RankingService::dayRanking(std::string_view date, std::string_view difficulty) {
+    try {
+        const Day day = requestedDay(date, todayInJapan(nowMs_()));
+        const int chosen = difficultyIndex(requestedDifficulty(difficulty)) + 1;
+        const int64_t version = store_.version();
+        const std::pair key{day, chosen};
+        {
+            const std::lock_guard lock(cacheMutex_);
+            const auto cached = cache_.find(key);
+            if (cached != cache_.end() && cached->second.version == version) {
+                return answered(200, cached->second.body);
+            }
+        }
+        std::string body =
+            rankingJson(day, chosen, store_.bestGames(day, chosen, limits::RANKING_PLACES));
+        const std::lock_guard lock(cacheMutex_);
+        if (cache_.size() >= CACHED_RANKINGS) {
+            cache_.clear();
+        }
+        cache_[key] = {version, body};
+        return answered(200, std::move(body));
+    } catch (const Refusal& refused) {
+        return refusal(refused);
+    } catch (const std::exception& error) {
+        return internalError(error);
+    }
+}
+
+Answer RankingService::health() {
+    const std::string problem = store_.health();
+    if (problem.empty()) {
+        return answered(200, R"({"status":"ok"})");
+    }
+    return {503, errorJson(problem), problem, false};
+}
+
+}  // namespace numoteka::server

@@ -1,0 +1,65 @@
+// The world ranking of the daily game without a socket: a submitted replay checked and its win
+// stored, a day's ranking, the server's health. The HTTP layer (http_server.cpp) puts it on the
+// network; its tests and fuzz target use it as it is.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "daily/replay_check.h"
+#include "win_store.h"
+
+namespace numoteka::server {
+
+// An answer of the API.
+struct Answer {
+    int status = 200;
+    std::string body;         // JSON
+    std::string reason;       // for the log: why it was refused, or what failed inside
+    bool retryLater = false;  // a limit was reached: Retry-After
+};
+
+// Plays a replay through the game and says what it was.
+using CheckReplay = std::function<ReplayCheck(const Replay& replay)>;
+
+// The key of a verified win's game: a SHA-256 of its day and its lines without the name
+// answers, so that everyone who pressed the same keys has the same game.
+std::string gameKey(const VerifiedWin& win);
+
+class RankingService {
+public:
+    RankingService(WinStore& store, CheckReplay checkReplay, std::function<int64_t()> nowMs);
+
+    // POST /api/daily/wins, or /api/daily/<date>/wins with `date`: verifies the code of the
+    // body and stores its win. 201 when stored now, 200 when that code was stored before;
+    // either way with its game's place.
+    Answer submitWin(std::optional<std::string_view> date, std::string_view body,
+                     const std::string& client);
+
+    // GET /api/daily/<date>/ranking?difficulty=N: the day's best games, kept in memory until a
+    // win is stored (by any process of the store).
+    Answer dayRanking(std::string_view date, std::string_view difficulty);
+
+    // GET /healthz: 200 when the database answers and takes writes, 503 and why otherwise.
+    Answer health();
+
+private:
+    WinStore& store_;
+    CheckReplay checkReplay_;
+    std::function<int64_t()> nowMs_;
+
+    struct CachedRanking {
+        int64_t version;
+        std::string body;
+    };
+    std::mutex cacheMutex_;
+    std::map<std::pair<Day, int>, CachedRanking> cache_;
+};
+
+}  // namespace numoteka::server

@@ -1,0 +1,52 @@
+#include "schema.h"
+
+namespace numoteka::server {
+
+namespace {
+
+std::string filled(std::string statement, const SqlDialect& dialect) {
+    for (const auto& [name, value] :
+         {std::pair{"{ROW_ID}", dialect.rowId}, std::pair{"{BYTES}", dialect.bytes}}) {
+        for (size_t at = statement.find(name); at != std::string::npos;
+             at = statement.find(name, at)) {
+            statement.replace(at, std::string(name).size(), value);
+        }
+    }
+    return statement;
+}
+
+}  // namespace
+
+std::vector<Migration> migrations(const SqlDialect& dialect) {
+    std::vector<Migration> all = {
+        // Every verified win, in the order received.
+        {1,
+         {"CREATE TABLE IF NOT EXISTS wins (id {ROW_ID}, day TEXT NOT NULL, "
+          "difficulty INTEGER NOT NULL, turns INTEGER NOT NULL, name {BYTES} NOT NULL, "
+          "code TEXT NOT NULL UNIQUE, received BIGINT NOT NULL)",
+          "CREATE INDEX IF NOT EXISTS wins_by_place ON wins (day, difficulty, turns, id)"}},
+        // Games: the wins that pressed the same keys under any name are one game, ranked once
+        // at the place of its first submission. Recent submissions by client, for the limit
+        // every process shares; and a version that any stored win changes, for caches.
+        {2,
+         {"ALTER TABLE wins ADD COLUMN game TEXT",
+          "CREATE TABLE games (game TEXT PRIMARY KEY, day TEXT NOT NULL, "
+          "difficulty INTEGER NOT NULL, turns INTEGER NOT NULL, first_win BIGINT NOT NULL, "
+          "submissions BIGINT NOT NULL)",
+          "CREATE INDEX games_by_place ON games (day, difficulty, turns, first_win)",
+          "CREATE TABLE submissions (client TEXT NOT NULL, at BIGINT NOT NULL)",
+          "CREATE INDEX submissions_by_client ON submissions (client, at)",
+          "CREATE INDEX submissions_by_time ON submissions (at)",
+          "CREATE TABLE wins_version (version BIGINT NOT NULL)",
+          "INSERT INTO wins_version VALUES (0)"},
+         true},
+    };
+    for (Migration& migration : all) {
+        for (std::string& statement : migration.statements) {
+            statement = filled(statement, dialect);
+        }
+    }
+    return all;
+}
+
+}  // namespace numoteka::server
