@@ -1,7 +1,7 @@
 // The page's line editor in Node alone, echoing on a screen of its own: a row per line, the
 // full-width characters two columns wide, as xterm.js draws them.
 //
-// Usage: node --test web/test/
+// Usage: node --test web/test/line_editor_test.mjs (make web-test runs it first)
 import assert from 'node:assert/strict';
 import { describe, test } from 'node:test';
 
