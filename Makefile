@@ -123,9 +123,11 @@ web:
 	emcmake cmake -S . -B build/web-cmake -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel
 	cmake --build build/web-cmake
 
-# The page in headless Chromium, checked against the native game; with the server built (make
-# server), the world ranking on the page it serves as well.
+# The page's line editor in Node alone, then the page in headless Chromium, checked against the
+# native game; with the server built (make server), the world ranking on the page it serves as
+# well.
 web-test: web quick
+	node --test web/test/line_editor_test.mjs
 	if [ -f build/server/build.ninja ]; then cmake --build build/server; fi
 	node web/test/web_test.mjs build/web build/test/numoteka_quick build/web-cmake/page \
 		$(wildcard build/server/numoteka-server)

@@ -24,15 +24,24 @@ endforeach()
 set(stage ${NUMOTEKA_WEB_STAGE})
 set(web ${CMAKE_SOURCE_DIR}/web)
 
+# The page's script, page.js, and the modules it imports, each staged beside it. index.html
+# preloads the modules.
+set(page_modules page.js game_terminal.js screen.js line_editor.js touch_keys.js share_bar.js
+  world_ranking.js)
+list(TRANSFORM page_modules PREPEND "${web}/" OUTPUT_VARIABLE page_module_sources)
+
 # Copied as they are, but for xterm.js's source map line.
 set(staged)
-foreach(pair
+set(copied
     "${web}/index.html|index.html"
     "${web}/sw.js|sw.js"
     "${web}/manifest.webmanifest|manifest.webmanifest"
-    "${web}/page.js|files/page.js"
     "${NUMOTEKA_XTERM}/lib/xterm.mjs|files/xterm.js"
     "${NUMOTEKA_XTERM}/css/xterm.css|files/xterm.css")
+foreach(module ${page_modules})
+  list(APPEND copied "${web}/${module}|files/${module}")
+endforeach()
+foreach(pair ${copied})
   string(REPLACE "|" ";" pair "${pair}")
   list(GET pair 0 source)
   list(GET pair 1 name)
@@ -44,9 +53,10 @@ foreach(pair
   list(APPEND staged ${stage}/${name})
 endforeach()
 
-# The font holds the characters of the game's string literals and of the page's own texts.
+# The font holds the characters of the game's string literals and of the page's own texts:
+# those of every module and of index.html.
 file(GLOB_RECURSE game_texts CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*.cpp ${CMAKE_SOURCE_DIR}/src/*.h)
-set(page_texts ${web}/page.js ${web}/index.html)
+set(page_texts ${page_module_sources} ${web}/index.html)
 set(font ${stage}/files/numoteka-mono.woff2)
 add_custom_command(OUTPUT ${font} ${stage}/files/numoteka-mono-OFL.txt
   COMMAND ${NUMOTEKA_PYTHON} ${web}/make_font.py ${NUMOTEKA_FONT_COLLECTION} ${NUMOTEKA_FONT_FACE}

@@ -26,7 +26,7 @@ EM_JS(void, numoteka_mount_storage, (const char* folder), {
     FS.mount(IDBFS, {}, path);
 });
 
-// Tells the page that the program has ended with `status`.
+// programEnded() of Module["terminal"], the object the page hands the game (web/game_terminal.js).
 EM_JS(void, numoteka_program_ended, (int status), {
     Module["terminal"].programEnded(status);
 });

@@ -1,37 +1,37 @@
-// The terminal of a web page: xterm.js, reached through the object `terminal` that the page's
-// script (web/page.js) hands the game. Each call waits for the page, the game's stack put aside
-// meanwhile (EM_ASYNC_JS), so that the game reads and writes as on any terminal.
+// The terminal of a web page: xterm.js, reached through Module["terminal"], the object the page
+// hands the game (web/game_terminal.js says what each of its members does). Each call waits for
+// the page, the game's stack put aside meanwhile (EM_ASYNC_JS), so that the game reads and
+// writes as on any terminal.
 #include <emscripten/emscripten.h>
 
 #include <cstdio>
 
 #include "console/terminal.h"
 
-// The JavaScript halves, which clang-format leaves alone. Each body is one line to the
-// compiler: no // comments in them.
+// The JavaScript halves, which clang-format leaves alone: each calls one member of
+// Module["terminal"] (web/game_terminal.js). Each body is one line to the compiler: no //
+// comments in them.
 
 // clang-format off
 
-// Whether xterm.js drew "□" in one column.
+// drawsAmbiguousNarrow(), as 1 or 0.
 EM_ASYNC_JS(int, numoteka_terminal_draws_ambiguous_narrow, (), {
     return (await Module["terminal"].drawsAmbiguousNarrow()) ? 1 : 0;
 });
 
-// Writes UTF-8 bytes to the terminal; returns once they are on the screen. The page gets a copy:
-// the game's memory may move while it writes.
+// write(): the page gets a copy of the bytes.
 EM_ASYNC_JS(void, numoteka_terminal_write, (const char* bytes, size_t size), {
     await Module["terminal"].write(HEAPU8.slice(bytes, bytes + size));
 });
 
-// Waits for a line the user finished (Enter ends it) and copies up to `capacity` bytes of it,
-// never past its line feed, into `buffer`. Returns how many; 0 once the input has ended.
+// read(): copies what it gives, at most `capacity` bytes, into `buffer` and returns how many.
 EM_ASYNC_JS(size_t, numoteka_terminal_read, (char* buffer, size_t capacity), {
     const bytes = await Module["terminal"].read(capacity);
     HEAPU8.set(bytes, buffer);
     return bytes.length;
 });
 
-// Offers a daily game's result to the page, if it takes it.
+// shareResult(), if the page has it: the fields of SharedGame, as strings and numbers.
 EM_JS(void, numoteka_terminal_share, (const char* date, int difficulty, const char* outcome,
                                       int turns, const char* line, const char* code), {
     const terminal = Module["terminal"];

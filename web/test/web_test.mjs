@@ -22,6 +22,7 @@ import { chromium, devices } from 'playwright-core';
 const FAREWELL = 'ゲームを終了します\n\n\n' + '/'.repeat(76) + '\n\n\n';
 const PLAY_AGAIN = 'Enterキーでもう一度遊べます\n';
 const SAVED = 'セーブしました！\n';
+const SAVE_PROMPT = 'セーブしますか？';
 const FILES = ['dice_data.dat', 'name_data.dat'];
 const [webFolder, quick, stage, rankingServer] = process.argv.slice(2).map((given) => path.resolve(given));
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'numoteka-web-'));
@@ -213,6 +214,7 @@ const layout = (page) => page.evaluate(([width, height]) => {
 async function startUp(browser, origin) {
   const times = [];
   let loaded;
+  let preloaded;
   for (let run = 0; run < 5; ++run) {
     const context = await browser.newContext();
     // Looks at every frame from the start whether the title is drawn.
@@ -228,6 +230,8 @@ async function startUp(browser, origin) {
     times.push(await (await page.waitForFunction(() => window.titleDrawnAt)).jsonValue());
     loaded = await page.evaluate(() => [...performance.getEntriesByType('navigation'),
       ...performance.getEntriesByType('resource')].map((entry) => [entry.name, entry.decodedBodySize]));
+    preloaded = await page.evaluate(() => [...document.querySelectorAll('link[rel="modulepreload"]')]
+      .map((link) => link.href));
     await context.close();
   }
   const bytes = loaded.reduce((sum, [, size]) => sum + size, 0);
@@ -237,6 +241,10 @@ async function startUp(browser, origin) {
   // The time is a generous bound: a busy machine must not fail the test, a page that hangs must.
   check(bytes <= 1500000 && times[2] < 5000, `the page takes ${bytes} bytes and ${Math.round(times[2])} ms`);
   check(loaded.every(([url]) => url.startsWith(origin + '/')), `loaded from elsewhere: ${loaded}`);
+  // page.js comes from its script tag; every module it imports is fetched at once beside it.
+  const modules = loaded.map(([url]) => url).filter((url) => url.endsWith('.js') && !url.endsWith('/page.js'));
+  check(modules.length > 0 && JSON.stringify(modules.sort()) === JSON.stringify(preloaded.sort()),
+    `modules loaded ${modules}, preloaded ${preloaded}`);
   const [opening] = await dialogue(1, [], null);
   const context = await browser.newContext();
   const page = await context.newPage();
@@ -304,7 +312,7 @@ async function twoSaves(browser, origin) {
     const buffer = window.numotekaTerminal.buffer.active;
     return buffer.getLine(buffer.baseY + buffer.cursorY - 1).translateToString(true).endsWith(text);
   }, wanted, { polling: 50, timeout: 120000 });
-  await Promise.all(pages.map(lastLine('セーブしますか？　1.セーブする　2.しない')));
+  await Promise.all(pages.map(lastLine(`${SAVE_PROMPT}　1.セーブする　2.しない`)));
   await Promise.all(pages.map((page) => keys('1').type(page)));
   await Promise.all(pages.map(lastLine('3.ランキングを見る')));
   for (const file of FILES) {
@@ -385,15 +393,24 @@ function runNative(args, typed) {
   return spawnSync(quick, args, { cwd: scratch, env, input: typed, encoding: 'utf8' }).stdout;
 }
 
+// The line to share in the native game's output, the one before its replay code, whatever its
+// words; where it starts; and the code.
+function dailyResult(output) {
+  const { index, 1: line, 2: code } = /\n([^\n]*)\nリプレイコード (\S+)\n/.exec(output) ?? {};
+  return { index, line, code };
+}
+
 // The first day of November 2026 whose game "11" at every prompt wins for `name` on normal: the
-// native game's output, line and replay code, and the fewest of those lines that win it.
+// native game's output, line and replay code, and the fewest of those lines that win it. The
+// line is the one before the code, whatever its words; the game was won if it asked to save
+// before it (the first game of the run is the day's).
 function wonDay(name) {
   const keysOf = (presses) => `1\n${name}\n1\n${'11\n'.repeat(presses)}`;
   for (let date = 1; date <= 28; ++date) {
     const day = `2026-11-${String(date).padStart(2, '0')}`;
     const played = runNative([`--daily=${day}`], keysOf(300));
-    const [, line, code] = /\n(ぬもてか .*)\nリプレイコード (\S+)\n/.exec(played) ?? [];
-    if (line?.includes(' 勝利 ')) {
+    const { index, line, code } = dailyResult(played);
+    if (line && played.slice(0, index).includes(SAVE_PROMPT)) {
       let [losing, winning] = [0, 300];
       while (winning - losing > 1) {
         const middle = (losing + winning) >> 1;
@@ -412,7 +429,7 @@ function wonDay(name) {
 async function dailyReplay(browser, origin) {
   const { day, played, line, code } = wonDay('たろう');
   const replayed = runNative([`--replay=${code}`], '');
-  check(code && line?.startsWith(`ぬもてか ${day} ふつう 勝利 `) && played.startsWith(replayed.slice(0, -FAREWELL.length)),
+  check(code && line.includes(` ${day} `) && played.startsWith(replayed.slice(0, -FAREWELL.length)),
     `the native daily game: ${line} ${code}`);
   const context = await browser.newContext();
   const page = await context.newPage();
@@ -432,10 +449,12 @@ async function dailyReplay(browser, origin) {
 
 // The world ranking on the page numoteka-server serves (its own test checks the API): a daily
 // win from the terminal game, pasted, and then one won on the page and submitted with its
-// button show in the day's ranking, in the order they came for the same turns.
+// button show in the day's ranking of normal, in the order they came for the same turns. The
+// share bar shows the game's line, and each win goes to api/daily/wins as its code alone.
 async function worldRanking(browser) {
   const { day, line, presses } = wonDay('はなこ');
   const pasted = runNative([`--daily=${day}`], `1\nはなこ\n1\n${'11\n'.repeat(presses)}`);
+  const pastedCode = dailyResult(pasted).code;
   const server = spawn(rankingServer, ['--port', '0', '--database', path.join(scratch, 'world.db'),
     '--web', webFolder], { stdio: ['ignore', 'ignore', 'pipe'] });
   servers.push(server);
@@ -445,8 +464,12 @@ async function worldRanking(browser) {
   }));
   const context = await browser.newContext();
   const page = await context.newPage();
+  const posted = [];
+  page.on('request', (request) => {
+    if (request.method() === 'POST') posted.push({ url: request.url(), body: request.postData() });
+  });
   await page.goto(`${origin}/?daily=${day}`);
-  await page.fill('#world input', pasted.slice(pasted.indexOf('\nぬもてか ')));
+  await page.fill('#world input', pasted.slice(pasted.indexOf(`\n${line}\n`)));
   await page.click('#world form button');
   await page.locator('#world li').waitFor();
   await page.evaluate(() => window.numotekaTerminal.focus());
@@ -454,14 +477,22 @@ async function worldRanking(browser) {
     await typed.type(page);
   }
   await page.click('#world-submit', { timeout: 120000 });
-  const turns = /(\d+)ターン/.exec(line)[0];
-  const wanted = JSON.stringify({ items: [`はなこ ${turns} リプレイ`, `じろう ${turns} リプレイ`], said: '登録しました: 2位', linked: true });
+  const turns = Number(/(\d+)ターン/.exec(line)[1]);
+  const wanted = JSON.stringify({ heading: `世界ランキング ${day} ふつう`,
+    items: [`はなこ ${turns}ターン リプレイ`, `じろう ${turns}ターン リプレイ`], said: '登録しました: 2位', linked: true, line });
   let shown;
   check(await until(page, async () => JSON.stringify(shown = await page.evaluate(() => ({
+    heading: document.querySelector('#world h2').textContent,
     items: [...document.querySelectorAll('#world li')].map((item) => item.textContent),
     said: document.getElementById('world-said').textContent,
     linked: document.querySelector('#world li:last-child a')?.href === document.querySelector('#share a').href,
+    line: document.querySelector('#share span').textContent,
   }))) === wanted), `world ranking: ${JSON.stringify(shown)}`);
+  const wonCode = new URL(await page.locator('#share a').getAttribute('href'), origin).searchParams.get('replay');
+  const submissions = JSON.stringify([pastedCode, wonCode].map((code) => ({ url: `${origin}/api/daily/wins`,
+    body: { code } })));
+  check(JSON.stringify(posted.map(({ url, body }) => ({ url, body: JSON.parse(body) }))) === submissions,
+    `posted ${JSON.stringify(posted)}, not ${submissions}`);
   console.log(`world ranking: ${day}, a pasted code and a win on the page ranked ${JSON.stringify(shown.items)}`);
   await context.close();
 }
