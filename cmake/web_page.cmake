@@ -36,6 +36,7 @@ set(copied
     "${web}/index.html|index.html"
     "${web}/sw.js|sw.js"
     "${web}/manifest.webmanifest|manifest.webmanifest"
+    "${web}/boot.js|files/boot.js"
     "${NUMOTEKA_XTERM}/lib/xterm.mjs|files/xterm.js"
     "${NUMOTEKA_XTERM}/css/xterm.css|files/xterm.css")
 foreach(module ${page_modules})

@@ -65,15 +65,19 @@ int main(int argc, char** argv) {
     }
     const Settings& settings = invocation.settings;
 
+    HttpSettings http;
+    http.ioThreads = std::max(2u, std::thread::hardware_concurrency());
+    // Submissions wait for their replays and for the disk: while some do, others go on.
+    http.workThreads = 4 * http.ioThreads;
     std::unique_ptr<WinStore> store;
     try {
-        store = openSqliteStore(settings.database, gameOfStoredCode);
+        store =
+            openSqliteStore(settings.database, gameOfStoredCode, http.ioThreads + http.workThreads);
     } catch (const std::exception& error) {
         return fail(settings.database + ": " + error.what());
     }
     RankingService service(*store, checkInProcess, unixMs);
 
-    HttpSettings http;
     http.address = settings.address;
     http.port = settings.port;
     std::vector<IpAddress> proxies;
@@ -88,7 +92,6 @@ int main(int argc, char** argv) {
     } else if (!settings.web.empty()) {
         return fail(settings.web + ": no such folder");
     }
-    http.ioThreads = std::max(2u, std::thread::hardware_concurrency());
     try {
         HttpServer server(http, service);
         const int port = server.listen();

@@ -33,6 +33,10 @@ inline constexpr int LISTEN_BACKLOG = 4096;
 inline constexpr int SUBMISSIONS_PER_WINDOW = 10;
 inline constexpr int64_t SUBMISSION_WINDOW_MS = 60 * 1000;
 
+// A process keeps a day's ranking in memory until a win is stored; a win stored by another
+// process of the same database shows within this.
+inline constexpr int64_t OTHER_WRITES_SEEN_WITHIN_MS = 100;
+
 // Places of a day's ranking.
 inline constexpr int RANKING_PLACES = 10;
 

@@ -5,14 +5,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "schema.h"
+#include "server_limits.h"
 #include "win_store.h"
 
 namespace numoteka::server {
@@ -20,6 +25,12 @@ namespace numoteka::server {
 namespace {
 
 constexpr SqlDialect SQLITE = {"INTEGER PRIMARY KEY", "BLOB"};
+int64_t unixMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 // A backup, a look with the sqlite3 program or another server process may hold the file.
 constexpr int BUSY_WAIT_MS = 5000;
 
@@ -74,6 +85,8 @@ public:
         try {
             // A day's rankings are a few pages; every connection of the pool keeps its own.
             execute("PRAGMA cache_size = -512");
+            // A stored win is on the disk before it is answered.
+            execute("PRAGMA synchronous = FULL");
         } catch (...) {
             sqlite3_close(db_);
             throw;
@@ -224,7 +237,8 @@ private:
 
 class SqliteStore final : public WinStore {
 public:
-    SqliteStore(const std::string& path, const GameOfCode& gameOfCode) : path_(path) {
+    SqliteStore(const std::string& path, const GameOfCode& gameOfCode, unsigned connections)
+        : path_(path) {
         auto first = std::make_unique<Connection>(path);
         // The file is opened at the first statement that needs it.
         first->text("PRAGMA schema_version");
@@ -242,62 +256,36 @@ public:
         migrate(*first, gameOfCode);
         first->prepareAll();
         idle_.push_back(std::move(first));
-        const unsigned pool = std::max(2u, std::thread::hardware_concurrency() + 1);
-        for (unsigned i = 1; i < pool; ++i) {
+        for (unsigned i = 1; i < std::max(2u, connections); ++i) {
             auto connection = std::make_unique<Connection>(path);
             connection->prepareAll();
             idle_.push_back(std::move(connection));
         }
     }
 
+    // Wins are stored in groups: the first to find no group committing commits all that wait,
+    // in one transaction and one sync of the disk, then the next group goes.
     StoredWin store(const NewWin& win) override {
-        const Lease connection(*this);
-        Transaction transaction(*connection);
-        Query insert(*connection, INSERT_WIN);
-        insert.bind(dayText(win.day))
-            .bind(win.difficulty)
-            .bind(win.turns)
-            .bindBytes(win.name)
-            .bind(win.code)
-            .bind(win.receivedMs)
-            .bind(win.game)
-            .run();
-        const bool isNew = sqlite3_changes(connection->db()) == 1;
-        if (isNew) {
-            Query(*connection, ADD_TO_GAME)
-                .bind(win.game)
-                .bind(dayText(win.day))
-                .bind(win.difficulty)
-                .bind(win.turns)
-                .bind(sqlite3_last_insert_rowid(connection->db()))
-                .run();
-            Query(*connection, BUMP_VERSION).run();
+        Pending mine{&win, {}, nullptr, false};
+        std::unique_lock lock(commitMutex_);
+        waiting_.push_back(&mine);
+        while (!mine.done) {
+            if (committing_) {
+                committed_.wait(lock);
+                continue;
+            }
+            committing_ = true;
+            std::vector<Pending*> group = std::exchange(waiting_, {});
+            lock.unlock();
+            commitGroup(group);
+            lock.lock();
+            committing_ = false;
+            committed_.notify_all();
         }
-        Query found(*connection, FIND_WIN);
-        if (!found.bind(win.code).row()) {
-            throw std::runtime_error("a stored win is not there");
+        if (mine.error) {
+            std::rethrow_exception(mine.error);
         }
-        StoredWin stored;
-        stored.isNew = isNew;
-        stored.name = found.text(0);
-        stored.receivedMs = found.integer(1);
-        if (found.integer(2) == 0) {
-            stored.firstOfGame = RankedGame{0,
-                                            found.text(3),
-                                            found.integer(4) - 1,
-                                            static_cast<int32_t>(found.integer(5)),
-                                            found.integer(6),
-                                            found.text(7)};
-        }
-        Query ahead(*connection, COUNT_AHEAD);
-        ahead.bind(found.text(8))
-            .bind(found.integer(9))
-            .bind(found.integer(10))
-            .bind(found.integer(11));
-        ahead.row();
-        stored.place = ahead.integer(0) + 1;
-        transaction.commit();
-        return stored;
+        return std::move(mine.stored);
     }
 
     std::vector<RankedGame> bestGames(Day day, int difficulty, int count) override {
@@ -316,6 +304,17 @@ public:
     bool takeSubmissionTurn(const std::string& client, int64_t nowMs, int most,
                             int64_t windowMs) override {
         const Lease connection(*this);
+        // A minute's counts are not worth a sync of the disk: what a power cut takes of them
+        // costs nothing. (In WAL mode, NORMAL syncs only at checkpoints.)
+        connection->execute("PRAGMA synchronous = NORMAL");
+        const struct Durable {
+            const Connection& connection;
+            ~Durable() {
+                sqlite3_exec(connection.db(), "PRAGMA synchronous = FULL", nullptr, nullptr,
+                             nullptr);
+            }
+        } durableAfter{*connection};
+        const std::lock_guard writing(writeMutex_);
         Transaction transaction(*connection);
         // Rows leave in the order they came, so each submission costs the same however many
         // clients there are.
@@ -330,11 +329,18 @@ public:
         return may;
     }
 
+    // Read again at most every limits::OTHER_WRITES_SEEN_WITHIN_MS: this process's own writes
+    // note the version at once, another process's show within that.
     int64_t version() override {
+        if (unixMs() - versionReadMs_ < limits::OTHER_WRITES_SEEN_WITHIN_MS) {
+            return knownVersion_;
+        }
         const Lease connection(*this);
         Query read(*connection, READ_VERSION);
         read.row();
-        return read.integer(0);
+        const int64_t version = read.integer(0);
+        noteVersion(version);
+        return version;
     }
 
     std::string health() override {
@@ -343,6 +349,7 @@ public:
         }
         try {
             const Lease connection(*this);
+            const std::lock_guard writing(writeMutex_);
             Transaction transaction(*connection);
             Query(*connection, READ_VERSION).run();
             Query(*connection, BUMP_VERSION).run();
@@ -354,6 +361,94 @@ public:
     }
 
 private:
+    // A win waiting to be stored, and what storing it came to.
+    struct Pending {
+        const NewWin* win;
+        StoredWin stored;
+        std::exception_ptr error;
+        bool done = false;
+    };
+
+    void commitGroup(const std::vector<Pending*>& group) {
+        std::exception_ptr error;
+        try {
+            const Lease connection(*this);
+            const std::lock_guard writing(writeMutex_);
+            Transaction transaction(*connection);
+            bool stored = false;
+            for (Pending* pending : group) {
+                pending->stored = storeOne(*connection, *pending->win);
+                stored = stored || pending->stored.isNew;
+            }
+            if (stored) {
+                Query(*connection, BUMP_VERSION).run();
+            }
+            Query read(*connection, READ_VERSION);
+            read.row();
+            const int64_t version = read.integer(0);
+            transaction.commit();
+            noteVersion(version);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        for (Pending* pending : group) {
+            pending->error = error;
+            pending->done = true;
+        }
+    }
+
+    // Inserts a win (unless its code is in) and finds its game's place.
+    static StoredWin storeOne(const Connection& connection, const NewWin& win) {
+        Query insert(connection, INSERT_WIN);
+        insert.bind(dayText(win.day))
+            .bind(win.difficulty)
+            .bind(win.turns)
+            .bindBytes(win.name)
+            .bind(win.code)
+            .bind(win.receivedMs)
+            .bind(win.game)
+            .run();
+        const bool isNew = sqlite3_changes(connection.db()) == 1;
+        if (isNew) {
+            Query(connection, ADD_TO_GAME)
+                .bind(win.game)
+                .bind(dayText(win.day))
+                .bind(win.difficulty)
+                .bind(win.turns)
+                .bind(sqlite3_last_insert_rowid(connection.db()))
+                .run();
+        }
+        Query found(connection, FIND_WIN);
+        if (!found.bind(win.code).row()) {
+            throw std::runtime_error("a stored win is not there");
+        }
+        StoredWin stored;
+        stored.isNew = isNew;
+        stored.name = found.text(0);
+        stored.receivedMs = found.integer(1);
+        if (found.integer(2) == 0) {
+            stored.firstOfGame = RankedGame{0,
+                                            found.text(3),
+                                            found.integer(4) - 1,
+                                            static_cast<int32_t>(found.integer(5)),
+                                            found.integer(6),
+                                            found.text(7)};
+        }
+        Query ahead(connection, COUNT_AHEAD);
+        ahead.bind(found.text(8))
+            .bind(found.integer(9))
+            .bind(found.integer(10))
+            .bind(found.integer(11));
+        ahead.row();
+        stored.place = ahead.integer(0) + 1;
+        return stored;
+    }
+
+    void noteVersion(int64_t version) {
+        knownVersion_ = version;
+        versionReadMs_ = unixMs();
+    }
+
     // A connection taken from the pool for one use.
     class Lease {
     public:
@@ -454,6 +549,18 @@ private:
     }
 
     std::string path_;
+    std::atomic<int64_t> knownVersion_ = -1;
+    std::atomic<int64_t> versionReadMs_ = 0;
+
+    // This process's writers take turns here rather than in SQLite's lock, whose waits are
+    // sleeps of milliseconds.
+    std::mutex writeMutex_;
+
+    std::mutex commitMutex_;
+    std::condition_variable committed_;
+    std::vector<Pending*> waiting_;
+    bool committing_ = false;
+
     std::mutex mutex_;
     std::condition_variable returned_;
     std::vector<std::unique_ptr<Connection>> idle_;
@@ -461,8 +568,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<WinStore> openSqliteStore(const std::string& path, const GameOfCode& gameOfCode) {
-    return std::make_unique<SqliteStore>(path, gameOfCode);
+std::unique_ptr<WinStore> openSqliteStore(const std::string& path, const GameOfCode& gameOfCode,
+                                          unsigned connections) {
+    return std::make_unique<SqliteStore>(path, gameOfCode, connections);
 }
 
 }  // namespace numoteka::server

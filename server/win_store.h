@@ -73,7 +73,9 @@ public:
 using GameOfCode = std::function<std::string(const std::string& code)>;
 
 // Opens the SQLite database at `path` (made when missing), checks it and brings its schema up
-// to date. Throws std::runtime_error, with one line saying why, when it cannot.
-std::unique_ptr<WinStore> openSqliteStore(const std::string& path, const GameOfCode& gameOfCode);
+// to date; `connections` threads may use it at once. Throws std::runtime_error, with one line
+// saying why, when it cannot.
+std::unique_ptr<WinStore> openSqliteStore(const std::string& path, const GameOfCode& gameOfCode,
+                                          unsigned connections);
 
 }  // namespace numoteka::server

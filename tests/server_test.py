@@ -8,8 +8,10 @@ the answered ones.
 Usage: server_test.py NUMOTEKA_SERVER NUMOTEKA_QUICK [--reset-every N]
 (--reset-every: the test talks to the server through a proxy that resets every Nth connection,
 to see that a failing network ends the test at once.)"""
-import atexit, base64, concurrent.futures, contextlib, http.client, itertools, json, os, re, shutil, \
-    signal, socket, sqlite3, subprocess, sys, tempfile, threading, time, urllib.error, urllib.request, zlib
+import atexit, concurrent.futures, contextlib, http.client, itertools, json, os, re, shutil, \
+    signal, socket, sqlite3, subprocess, sys, tempfile, threading, time, urllib.error, urllib.request
+
+from replay_codes import forge, typed_bytes
 
 program, quick = map(os.path.abspath, sys.argv[1:3])
 reset_every = int(sys.argv[4]) if sys.argv[3:4] == ["--reset-every"] else 0
@@ -51,46 +53,6 @@ def play(args, keys=""):
                            env=dict(os.environ, LANG="C.UTF-8")).stdout
     found = re.search(r"\n(ぬもてか .*)\nリプレイコード (\S+)\n", shown)
     return found.groups() if found else (None, None)
-
-
-def typed_bytes(code):
-    """The lines a code holds, read apart from the game's own decoder."""
-    raw = base64.urlsafe_b64decode(code + "=" * (-len(code) % 4))[7:-4]
-    common = [b"\n", b"1\n", b"2\n", b"3\n"]
-    typed, last, at = b"", b"", 0
-    while at < len(raw):
-        kind, count = raw[at] >> 5, raw[at] & 31
-        at += 1
-        if kind < 4:
-            typed += common[kind] * (count + 1)
-        elif kind == 4:
-            typed += last * (count + 1)
-        elif kind == 5:
-            typed += b"\n" * count + b"1\n"
-        else:
-            for shift in itertools.count(0, 7) if count == 31 else ():
-                count += (raw[at] & 127) << shift
-                at += 1
-                if raw[at - 1] < 128:
-                    break
-            last = raw[at:at + count]
-            typed += last
-            at += count
-    return typed
-
-
-def forge(code, typed, day_shift=0):
-    """`code` with its lines replaced by `typed` (one literal token) and its day moved."""
-    head = bytearray(base64.urlsafe_b64decode(code + "=" * (-len(code) % 4))[:7])
-    head[5] = (head[5] + day_shift) % 256
-    rest, body = len(typed) - 31, head + b"\xff"
-    while True:
-        body.append(rest & 127 | (128 if rest > 127 else 0))
-        rest >>= 7
-        if not rest:
-            break
-    body += typed
-    return base64.urlsafe_b64encode(body + zlib.crc32(body).to_bytes(4, "little")).decode().rstrip("=")
 
 
 def start():

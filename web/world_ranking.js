@@ -51,7 +51,9 @@ export class WorldRanking {
         const replay = document.createElement('a');
         replay.href = replayLink(entry.code);
         replay.textContent = 'リプレイ';
-        item.append(`${entry.name} ${entry.turns}ターン `, replay);
+        // A game sent under several names shows once, under the first.
+        const others = entry.others > 0 ? ` ほか${entry.others}人` : '';
+        item.append(`${entry.name}${others} ${entry.turns}ターン `, replay);
         return item;
       }));
     this.panel.hidden = false;
@@ -81,8 +83,10 @@ export class WorldRanking {
       return;
     }
     const { status, answer } = await api('wins', { code }).catch(() => ({}));
-    said.textContent = status === 201 ? `登録しました: ${answer.place}位` :
-      status === 200 ? `登録ずみです: ${answer.place}位` :
+    // The same keys as a game ranked already: the same game, at its place.
+    const same = answer?.sameGameAs ? `（${answer.sameGameAs}さんと同じゲーム）` : '';
+    said.textContent = status === 201 ? `登録しました: ${answer.place}位${same}` :
+      status === 200 ? `登録ずみです: ${answer.place}位${same}` :
       `登録できませんでした（${answer?.error ?? status ?? 'no answer'}）`;
     if (answer?.date && answer?.difficulty) {
       await this.show(answer.date, answer.difficulty);

@@ -241,8 +241,10 @@ async function startUp(browser, origin) {
   // The time is a generous bound: a busy machine must not fail the test, a page that hangs must.
   check(bytes <= 1500000 && times[2] < 5000, `the page takes ${bytes} bytes and ${Math.round(times[2])} ms`);
   check(loaded.every(([url]) => url.startsWith(origin + '/')), `loaded from elsewhere: ${loaded}`);
-  // page.js comes from its script tag; every module it imports is fetched at once beside it.
-  const modules = loaded.map(([url]) => url).filter((url) => url.endsWith('.js') && !url.endsWith('/page.js'));
+  // page.js and boot.js come from their script tags; every module page.js imports is fetched at
+  // once beside it.
+  const modules = loaded.map(([url]) => url).filter((url) => url.endsWith('.js') &&
+    !url.endsWith('/page.js') && !url.endsWith('/boot.js'));
   check(modules.length > 0 && JSON.stringify(modules.sort()) === JSON.stringify(preloaded.sort()),
     `modules loaded ${modules}, preloaded ${preloaded}`);
   const [opening] = await dialogue(1, [], null);
@@ -447,10 +449,11 @@ async function dailyReplay(browser, origin) {
   await context.close();
 }
 
-// The world ranking on the page numoteka-server serves (its own test checks the API): a daily
-// win from the terminal game, pasted, and then one won on the page and submitted with its
-// button show in the day's ranking of normal, in the order they came for the same turns. The
-// share bar shows the game's line, and each win goes to api/daily/wins as its code alone.
+// The world ranking on the page numoteka-server serves (its own test checks the API), under the
+// server's Content-Security-Policy: a daily win from the terminal game, pasted, and then the
+// same keys won on the page under another name and submitted with its button show as one game
+// in the day's ranking of normal, under the first name. The share bar shows the game's line,
+// and each win goes to api/daily/wins as its code alone.
 async function worldRanking(browser) {
   const { day, line, presses } = wonDay('はなこ');
   const pasted = runNative([`--daily=${day}`], `1\nはなこ\n1\n${'11\n'.repeat(presses)}`);
@@ -479,15 +482,15 @@ async function worldRanking(browser) {
   await page.click('#world-submit', { timeout: 120000 });
   const turns = Number(/(\d+)ターン/.exec(line)[1]);
   const wanted = JSON.stringify({ heading: `世界ランキング ${day} ふつう`,
-    items: [`はなこ ${turns}ターン リプレイ`, `じろう ${turns}ターン リプレイ`], said: '登録しました: 2位', linked: true, line });
+    items: [`はなこ ほか1人 ${turns}ターン リプレイ`], said: '登録しました: 1位（はなこさんと同じゲーム）', linked: true, line });
   let shown;
-  check(await until(page, async () => JSON.stringify(shown = await page.evaluate(() => ({
+  check(await until(page, async () => JSON.stringify(shown = await page.evaluate((pastedCode) => ({
     heading: document.querySelector('#world h2').textContent,
     items: [...document.querySelectorAll('#world li')].map((item) => item.textContent),
     said: document.getElementById('world-said').textContent,
-    linked: document.querySelector('#world li:last-child a')?.href === document.querySelector('#share a').href,
+    linked: new URL(document.querySelector('#world li a')?.href).searchParams.get('replay') === pastedCode,
     line: document.querySelector('#share span').textContent,
-  }))) === wanted), `world ranking: ${JSON.stringify(shown)}`);
+  }), pastedCode)) === wanted), `world ranking: ${JSON.stringify(shown)}`);
   const wonCode = new URL(await page.locator('#share a').getAttribute('href'), origin).searchParams.get('replay');
   const submissions = JSON.stringify([pastedCode, wonCode].map((code) => ({ url: `${origin}/api/daily/wins`,
     body: { code } })));
