@@ -32,9 +32,12 @@ test:
 	cmake --build build/test
 	ctest --test-dir build/test --output-on-failure
 
-# The benchmark on the shipped (Release) build; BENCH_ARGS go to Google Benchmark.
-bench: bench-build
+# The benchmark on the shipped (Release) build; BENCH_ARGS go to Google Benchmark. Then the world
+# ranking's server (Release) under load from wrk, SERVER_BENCH_SECONDS for each case.
+SERVER_BENCH_SECONDS ?= 5
+bench: bench-build server
 	./build/bench/numoteka_bench $(BENCH_ARGS)
+	python3 bench/server_load.py $(SERVER_BENCH_SECONDS) build/server/numoteka-server
 
 bench-build:
 	$(NEEDS) bench

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -38,6 +39,23 @@ std::string gameOfStoredCode(const std::string& code) {
         throw std::runtime_error("a stored code is no won game: " + code);
     }
     return gameKey(check.win);
+}
+
+// The page installed beside the program (PREFIX/share/numoteka/web for PREFIX/sbin), else the
+// source tree's build/web; none when neither is there.
+std::optional<std::filesystem::path> defaultWebFolder() {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path program = fs::read_symlink("/proc/self/exe", error);
+    for (const fs::path& folder :
+         {program.parent_path().parent_path() / "share" / "numoteka" / "web",
+          fs::path(NUMOTEKA_WEB_FOLDER)}) {
+        if (!error && fs::is_directory(folder, error)) {
+            return folder;
+        }
+        error.clear();
+    }
+    return std::nullopt;
 }
 
 int fail(const std::string& what) {
@@ -85,12 +103,14 @@ int main(int argc, char** argv) {
         parseAddress(proxy, proxies.emplace_back());
     }
     http.trustedProxies = TrustedProxies(proxies);
-    const std::filesystem::path web = settings.web.empty() ? NUMOTEKA_WEB_FOLDER : settings.web;
     std::error_code error;
-    if (std::filesystem::is_directory(web, error)) {
-        http.web = web;
-    } else if (!settings.web.empty()) {
-        return fail(settings.web + ": no such folder");
+    if (!settings.web.empty()) {
+        if (!std::filesystem::is_directory(settings.web, error)) {
+            return fail(settings.web + ": no such folder");
+        }
+        http.web = settings.web;
+    } else {
+        http.web = defaultWebFolder();
     }
     try {
         HttpServer server(http, service);

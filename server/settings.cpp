@@ -16,10 +16,13 @@ const char* const USAGE =
     "  --port N             listen on port N (default 8080; 0: any free port)\n"
     "  --address HOST       listen on HOST (default 127.0.0.1; 0.0.0.0 or :: for every\n"
     "                       interface)\n"
-    "  --database FILE      the SQLite database of the wins (default numoteka.db)\n"
-    "  --web DIR            the web page to serve beside the API\n"
+    "  --database DB        the database of the wins: a SQLite file (default numoteka.db),\n"
+    "                       or a postgresql:// URI for several servers on one database\n"
+    "  --web DIR            the web page to serve beside the API (default: the installed\n"
+    "                       page, else the source tree's build/web)\n"
     "  --trusted-proxy ADDR a reverse proxy whose X-Forwarded-For is believed; may be given\n"
     "                       more than once (default 127.0.0.1 and ::1)\n"
+    "  --workers N          replay submissions in N processes (default: one per core)\n"
     "  -h, --help           show this help\n"
     "  -V, --version        show the version\n"
     "\n"
@@ -28,13 +31,17 @@ const char* const USAGE =
 
 namespace {
 
-enum Option { PORT = 0x100, ADDRESS, DATABASE, WEB, TRUSTED_PROXY };
+enum Option { PORT = 0x100, ADDRESS, DATABASE, WEB, TRUSTED_PROXY, WORKERS };
+
+// More replay processes than this would only wait for each other.
+constexpr long MOST_WORKERS = 256;
 
 constexpr option LONG_OPTIONS[] = {{"port", required_argument, nullptr, PORT},
                                    {"address", required_argument, nullptr, ADDRESS},
                                    {"database", required_argument, nullptr, DATABASE},
                                    {"web", required_argument, nullptr, WEB},
                                    {"trusted-proxy", required_argument, nullptr, TRUSTED_PROXY},
+                                   {"workers", required_argument, nullptr, WORKERS},
                                    {"help", no_argument, nullptr, 'h'},
                                    {"version", no_argument, nullptr, 'V'},
                                    {nullptr, 0, nullptr, 0}};
@@ -81,6 +88,16 @@ Invocation readCommandLine(int argc, char** argv) {
             case TRUSTED_PROXY:
                 proxies.emplace_back(optarg);
                 break;
+            case WORKERS: {
+                char* end = nullptr;
+                const long workers = std::strtol(optarg, &end, 10);
+                if (*optarg == '\0' || *end != '\0' || workers < 1 || workers > MOST_WORKERS) {
+                    return refused(std::string("invalid number of workers '") + optarg +
+                                   "' (1 to " + std::to_string(MOST_WORKERS) + ")");
+                }
+                settings.workers = static_cast<unsigned>(workers);
+                break;
+            }
             case 'h':
                 invocation.action = Invocation::Action::HELP;
                 return invocation;

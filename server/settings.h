@@ -13,6 +13,7 @@ struct Settings {
     std::string database = "numoteka.db";
     std::string web;  // empty: the default folder, if it is there
     std::vector<std::string> trustedProxies = {"127.0.0.1", "::1"};
+    unsigned workers = 0;  // processes that replay submissions; 0: one per core
 };
 
 // What the command line asks for.

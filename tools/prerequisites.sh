@@ -14,7 +14,7 @@ package_group() {
     case "$1" in
         play) echo g++ cmake ninja-build make ;;
         test) echo g++ cmake ninja-build make libgtest-dev tmux python3 groff ;;
-        bench) echo g++ cmake ninja-build make libbenchmark-dev ;;
+        bench) echo g++ cmake ninja-build make libbenchmark-dev wrk python3 ;;
         windows) echo cmake ninja-build make g++-mingw-w64-x86-64-posix wine64 ;;
         package) echo dpkg-dev lintian ;;
         fuzz) echo cmake ninja-build make clang libclang-rt-14-dev ;;
