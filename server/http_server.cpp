@@ -161,8 +161,8 @@ public:
         http::response<http::string_body> response{static_cast<http::status>(answer.status), 11};
         response.set(http::field::content_type, "application/json");
         response.set(http::field::cache_control, "no-store");
-        if (answer.retryLater) {
-            response.set(http::field::retry_after, "60");
+        if (answer.retryAfter > 0) {
+            response.set(http::field::retry_after, std::to_string(answer.retryAfter));
         }
         response.body() = answer.body;
         send(std::move(response), answer.reason);
@@ -395,7 +395,7 @@ private:
     // The server's own refusals: JSON under /api/, a line of text elsewhere.
     void sendError(http::status status, std::string reason) {
         if (target_.starts_with("/api/")) {
-            return sendAnswer({static_cast<int>(status), errorJson(reason), reason});
+            return sendAnswer({static_cast<int>(status), errorJson(reason), reason, 0});
         }
         http::response<http::string_body> response{status, 11};
         response.set(http::field::content_type, "text/plain; charset=utf-8");
@@ -582,9 +582,13 @@ void HttpServer::State::admit(tcp::socket socket) {
 
 void HttpServer::State::offload(std::shared_ptr<Session> session, std::function<Answer()> job) {
     // The event loop runs on until the answer is written, even while it has nothing else to do.
-    asio::post(work, [session = std::move(session), job = std::move(job),
+    // Once the server stops, what has not begun is not begun: its client is told to try again
+    // (elsewhere), and the stop is not held up.
+    asio::post(work, [this, session = std::move(session), job = std::move(job),
                       busy = asio::make_work_guard(io)] {
-        Answer answer = job();
+        Answer answer = stopping ? Answer{503, errorJson("the server is stopping: try again"),
+                                          "stopping", limits::RETRY_AFTER_WORKER}
+                                 : job();
         asio::post(session->executor(),
                    [session, answer = std::move(answer)] { session->sendAnswer(answer); });
     });

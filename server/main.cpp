@@ -2,14 +2,16 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 #include "daily/replay_check.h"
 #include "http_server.h"
 #include "ranking_service.h"
+#include "replay_workers.h"
+#include "server_limits.h"
 #include "settings.h"
 #include "win_store.h"
 
@@ -24,17 +26,14 @@ int64_t unixMs() {
         .count();
 }
 
-// The game keeps its state in globals: in one process, replays take turns.
-ReplayCheck checkInProcess(const Replay& replay) {
-    static std::mutex replaying;
-    const std::lock_guard lock(replaying);
-    return checkReplay(replay);
-}
+// What the program is started with to be a replay worker (see replay_workers.h).
+constexpr std::string_view REPLAY_WORKER = "--replay-worker";
 
-// The game of a code stored by an earlier version, which kept no games.
+// The game of a code stored by an earlier version, which kept no games: replayed here, before
+// the server has threads or workers.
 std::string gameOfStoredCode(const std::string& code) {
     const std::optional<Replay> replay = decodeReplay(code);
-    const ReplayCheck check = replay ? checkInProcess(*replay) : ReplayCheck{};
+    const ReplayCheck check = replay ? checkReplay(*replay) : ReplayCheck{};
     if (check.verdict != ReplayVerdict::WON) {
         throw std::runtime_error("a stored code is no won game: " + code);
     }
@@ -66,6 +65,10 @@ int fail(const std::string& what) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The server starts its replay workers as this program again, talking on descriptor 3.
+    if (argc == 2 && std::string_view(argv[1]) == REPLAY_WORKER) {
+        return runReplayWorker(3);
+    }
     const Invocation invocation = readCommandLine(argc, argv);
     switch (invocation.action) {
         case Invocation::Action::HELP:
@@ -89,12 +92,21 @@ int main(int argc, char** argv) {
     http.workThreads = 4 * http.ioThreads;
     std::unique_ptr<WinStore> store;
     try {
-        store =
-            openSqliteStore(settings.database, gameOfStoredCode, http.ioThreads + http.workThreads);
+        store = openStore(settings.database, gameOfStoredCode, http.ioThreads + http.workThreads);
     } catch (const std::exception& error) {
         return fail(settings.database + ": " + error.what());
     }
-    RankingService service(*store, checkInProcess, unixMs);
+    std::optional<ReplayWorkers> workers;
+    try {
+        workers.emplace("/proc/self/exe", std::string(REPLAY_WORKER),
+                        settings.workers > 0 ? settings.workers
+                                             : std::max(1u, std::thread::hardware_concurrency()),
+                        limits::REPLAY_TIME);
+    } catch (const std::exception& error) {
+        return fail(error.what());
+    }
+    RankingService service(
+        *store, [&workers](const Replay& replay) { return workers->check(replay); }, unixMs);
 
     http.address = settings.address;
     http.port = settings.port;
@@ -125,6 +137,7 @@ int main(int argc, char** argv) {
     } catch (const std::exception& failure) {
         return fail(failure.what());
     }
+    workers.reset();
     store.reset();  // the database's write-ahead log goes back into it
     std::fprintf(stderr, "numoteka-server: stopped\n");
     return 0;

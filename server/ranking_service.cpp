@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "api_json.h"
+#include "replay_workers.h"
 #include "request.h"
 #include "server_limits.h"
 #include "sha256.h"
@@ -11,21 +12,18 @@ namespace numoteka::server {
 
 namespace {
 
-// Rankings of this many days and difficulties are kept; a request for another drops them all.
-constexpr size_t CACHED_RANKINGS = 256;
-
 Answer refusal(const Refusal& refused) {
     return {httpStatus(refused.kind), errorJson(refused.reason), refused.reason,
-            refused.kind == RefusalKind::TOO_MANY};
+            refused.kind == RefusalKind::TOO_MANY ? limits::RETRY_AFTER_LIMIT : 0};
 }
 
 // What failed inside stays in the log; the client is told no more.
 Answer internalError(const std::exception& error) {
-    return {500, errorJson("internal error"), error.what(), false};
+    return {500, errorJson("internal error"), error.what(), 0};
 }
 
 Answer answered(int status, std::string body) {
-    return {status, std::move(body), {}, false};
+    return {status, std::move(body), {}, 0};
 }
 
 Day todayInJapan(int64_t nowMs) {
@@ -57,10 +55,16 @@ Answer RankingService::submitWin(std::optional<std::string_view> date, std::stri
         const int difficulty = difficultyIndex(win.difficulty) + 1;
         const StoredWin stored =
             store_.store({win.day, difficulty, win.turns, win.name, win.code, gameKey(win), now});
+        if (stored.isNew) {
+            versionReadMs_ = 0;  // this process's own win shows at once
+        }
         return answered(stored.isNew ? 201 : 200,
                         storedWinJson(win.day, difficulty, win.turns, win.code, stored));
     } catch (const Refusal& refused) {
         return refusal(refused);
+    } catch (const WorkerFailed& failed) {
+        return {503, errorJson("the replay could not be checked now: try again"), failed.what(),
+                limits::RETRY_AFTER_WORKER};
     } catch (const std::exception& error) {
         return internalError(error);
     }
@@ -70,7 +74,7 @@ Answer RankingService::dayRanking(std::string_view date, std::string_view diffic
     try {
         const Day day = requestedDay(date, todayInJapan(nowMs_()));
         const int chosen = difficultyIndex(requestedDifficulty(difficulty)) + 1;
-        const int64_t version = store_.version();
+        const int64_t version = storeVersion();
         const std::pair key{day, chosen};
         {
             const std::lock_guard lock(cacheMutex_);
@@ -82,7 +86,7 @@ Answer RankingService::dayRanking(std::string_view date, std::string_view diffic
         std::string body =
             rankingJson(day, chosen, store_.bestGames(day, chosen, limits::RANKING_PLACES));
         const std::lock_guard lock(cacheMutex_);
-        if (cache_.size() >= CACHED_RANKINGS) {
+        if (cache_.size() >= limits::CACHED_RANKINGS) {
             cache_.clear();
         }
         cache_[key] = {version, body};
@@ -94,12 +98,21 @@ Answer RankingService::dayRanking(std::string_view date, std::string_view diffic
     }
 }
 
+int64_t RankingService::storeVersion() {
+    const int64_t now = nowMs_();
+    if (now - versionReadMs_ >= limits::OTHER_WRITES_SEEN_WITHIN_MS) {
+        knownVersion_ = store_.version();
+        versionReadMs_ = now;
+    }
+    return knownVersion_;
+}
+
 Answer RankingService::health() {
     const std::string problem = store_.health();
     if (problem.empty()) {
         return answered(200, R"({"status":"ok"})");
     }
-    return {503, errorJson(problem), problem, false};
+    return {503, errorJson(problem), problem, 0};
 }
 
 }  // namespace numoteka::server

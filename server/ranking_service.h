@@ -3,6 +3,7 @@
 // network; its tests and fuzz target use it as it is.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -20,9 +21,9 @@ namespace numoteka::server {
 // An answer of the API.
 struct Answer {
     int status = 200;
-    std::string body;         // JSON
-    std::string reason;       // for the log: why it was refused, or what failed inside
-    bool retryLater = false;  // a limit was reached: Retry-After
+    std::string body;    // JSON
+    std::string reason;  // for the log: why it was refused, or what failed inside
+    int retryAfter = 0;  // seconds, when it is worth trying again later
 };
 
 // Plays a replay through the game and says what it was.
@@ -50,6 +51,10 @@ public:
     Answer health();
 
 private:
+    // The store's version, read again at most every limits::OTHER_WRITES_SEEN_WITHIN_MS, and at
+    // once after this process stored a win.
+    int64_t storeVersion();
+
     WinStore& store_;
     CheckReplay checkReplay_;
     std::function<int64_t()> nowMs_;
@@ -58,6 +63,8 @@ private:
         int64_t version;
         std::string body;
     };
+    std::atomic<int64_t> knownVersion_ = -1;
+    std::atomic<int64_t> versionReadMs_ = 0;
     std::mutex cacheMutex_;
     std::map<std::pair<Day, int>, CachedRanking> cache_;
 };

@@ -1,5 +1,7 @@
 #include "schema.h"
 
+#include "win_store.h"
+
 namespace numoteka::server {
 
 namespace {
@@ -47,6 +49,14 @@ std::vector<Migration> migrations(const SqlDialect& dialect) {
         }
     }
     return all;
+}
+
+std::unique_ptr<WinStore> openStore(const std::string& database, const GameOfCode& gameOfCode,
+                                    unsigned connections) {
+    if (database.starts_with("postgresql://") || database.starts_with("postgres://")) {
+        return openPostgresStore(database, gameOfCode, connections);
+    }
+    return openSqliteStore(database, gameOfCode, connections);
 }
 
 }  // namespace numoteka::server

@@ -37,6 +37,17 @@ inline constexpr int64_t SUBMISSION_WINDOW_MS = 60 * 1000;
 // process of the same database shows within this.
 inline constexpr int64_t OTHER_WRITES_SEEN_WITHIN_MS = 100;
 
+// Days and difficulties whose rankings a process keeps in memory; a request for another drops
+// them all.
+inline constexpr size_t CACHED_RANKINGS = 256;
+
+// A replay takes milliseconds; a worker that takes longer than this is replaced, and the
+// submission answered 503 (try again after RETRY_AFTER_WORKER seconds).
+inline constexpr std::chrono::milliseconds REPLAY_TIME{5000};
+inline constexpr int RETRY_AFTER_WORKER = 1;
+// When a client that reached the limit of submissions may try again, in seconds.
+inline constexpr int RETRY_AFTER_LIMIT = 60;
+
 // Places of a day's ranking.
 inline constexpr int RANKING_PLACES = 10;
 

@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -16,8 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "group_commit.h"
 #include "schema.h"
-#include "server_limits.h"
 #include "win_store.h"
 
 namespace numoteka::server {
@@ -25,12 +23,6 @@ namespace numoteka::server {
 namespace {
 
 constexpr SqlDialect SQLITE = {"INTEGER PRIMARY KEY", "BLOB"};
-int64_t unixMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 // A backup, a look with the sqlite3 program or another server process may hold the file.
 constexpr int BUSY_WAIT_MS = 5000;
 
@@ -263,29 +255,8 @@ public:
         }
     }
 
-    // Wins are stored in groups: the first to find no group committing commits all that wait,
-    // in one transaction and one sync of the disk, then the next group goes.
     StoredWin store(const NewWin& win) override {
-        Pending mine{&win, {}, nullptr, false};
-        std::unique_lock lock(commitMutex_);
-        waiting_.push_back(&mine);
-        while (!mine.done) {
-            if (committing_) {
-                committed_.wait(lock);
-                continue;
-            }
-            committing_ = true;
-            std::vector<Pending*> group = std::exchange(waiting_, {});
-            lock.unlock();
-            commitGroup(group);
-            lock.lock();
-            committing_ = false;
-            committed_.notify_all();
-        }
-        if (mine.error) {
-            std::rethrow_exception(mine.error);
-        }
-        return std::move(mine.stored);
+        return group_.store(win);
     }
 
     std::vector<RankedGame> bestGames(Day day, int difficulty, int count) override {
@@ -329,18 +300,11 @@ public:
         return may;
     }
 
-    // Read again at most every limits::OTHER_WRITES_SEEN_WITHIN_MS: this process's own writes
-    // note the version at once, another process's show within that.
     int64_t version() override {
-        if (unixMs() - versionReadMs_ < limits::OTHER_WRITES_SEEN_WITHIN_MS) {
-            return knownVersion_;
-        }
         const Lease connection(*this);
         Query read(*connection, READ_VERSION);
         read.row();
-        const int64_t version = read.integer(0);
-        noteVersion(version);
-        return version;
+        return read.integer(0);
     }
 
     std::string health() override {
@@ -361,40 +325,21 @@ public:
     }
 
 private:
-    // A win waiting to be stored, and what storing it came to.
-    struct Pending {
-        const NewWin* win;
-        StoredWin stored;
-        std::exception_ptr error;
-        bool done = false;
-    };
-
-    void commitGroup(const std::vector<Pending*>& group) {
-        std::exception_ptr error;
-        try {
-            const Lease connection(*this);
-            const std::lock_guard writing(writeMutex_);
-            Transaction transaction(*connection);
-            bool stored = false;
-            for (Pending* pending : group) {
-                pending->stored = storeOne(*connection, *pending->win);
-                stored = stored || pending->stored.isNew;
-            }
-            if (stored) {
-                Query(*connection, BUMP_VERSION).run();
-            }
-            Query read(*connection, READ_VERSION);
-            read.row();
-            const int64_t version = read.integer(0);
-            transaction.commit();
-            noteVersion(version);
-        } catch (...) {
-            error = std::current_exception();
+    std::vector<StoredWin> commitGroup(const std::vector<const NewWin*>& group) {
+        const Lease connection(*this);
+        const std::lock_guard writing(writeMutex_);
+        Transaction transaction(*connection);
+        std::vector<StoredWin> stored;
+        bool anyNew = false;
+        for (const NewWin* win : group) {
+            stored.push_back(storeOne(*connection, *win));
+            anyNew = anyNew || stored.back().isNew;
         }
-        for (Pending* pending : group) {
-            pending->error = error;
-            pending->done = true;
+        if (anyNew) {
+            Query(*connection, BUMP_VERSION).run();
         }
+        transaction.commit();
+        return stored;
     }
 
     // Inserts a win (unless its code is in) and finds its game's place.
@@ -442,11 +387,6 @@ private:
         ahead.row();
         stored.place = ahead.integer(0) + 1;
         return stored;
-    }
-
-    void noteVersion(int64_t version) {
-        knownVersion_ = version;
-        versionReadMs_ = unixMs();
     }
 
     // A connection taken from the pool for one use.
@@ -549,17 +489,12 @@ private:
     }
 
     std::string path_;
-    std::atomic<int64_t> knownVersion_ = -1;
-    std::atomic<int64_t> versionReadMs_ = 0;
-
     // This process's writers take turns here rather than in SQLite's lock, whose waits are
     // sleeps of milliseconds.
     std::mutex writeMutex_;
 
-    std::mutex commitMutex_;
-    std::condition_variable committed_;
-    std::vector<Pending*> waiting_;
-    bool committing_ = false;
+    GroupCommit group_{
+        [this](const std::vector<const NewWin*>& wins) { return commitGroup(wins); }};
 
     std::mutex mutex_;
     std::condition_variable returned_;

@@ -78,4 +78,12 @@ using GameOfCode = std::function<std::string(const std::string& code)>;
 std::unique_ptr<WinStore> openSqliteStore(const std::string& path, const GameOfCode& gameOfCode,
                                           unsigned connections);
 
+// The same for a PostgreSQL database, named by a libpq connection string or URI.
+std::unique_ptr<WinStore> openPostgresStore(const std::string& uri, const GameOfCode& gameOfCode,
+                                            unsigned connections);
+
+// The store `database` names: a postgresql:// (or postgres://) URI, else a SQLite file.
+std::unique_ptr<WinStore> openStore(const std::string& database, const GameOfCode& gameOfCode,
+                                    unsigned connections);
+
 }  // namespace numoteka::server
