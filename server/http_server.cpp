@@ -80,8 +80,11 @@ class Session;
 }  // namespace
 
 struct HttpServer::State {
-    State(HttpSettings settings_, RankingService& service_)
-        : settings(std::move(settings_)), service(service_), work(settings.workThreads) {
+    State(HttpSettings settings_, RankingService& service_, Metrics& metrics_)
+        : settings(std::move(settings_)),
+          service(service_),
+          metrics(metrics_),
+          work(settings.workThreads) {
         if (settings.web) {
             files.emplace(*settings.web);
         }
@@ -89,6 +92,7 @@ struct HttpServer::State {
 
     HttpSettings settings;
     RankingService& service;
+    Metrics& metrics;
     std::optional<StaticFiles> files;
     std::atomic<bool> stopping = false;
     int maxConnections = limits::CONNECTIONS;
@@ -130,6 +134,7 @@ public:
           buffer_(limits::REQUEST_HEAD_BYTES + limits::REQUEST_BODY_BYTES + 4096) {}
 
     ~Session() {
+        state_.metrics.connectionClosed();
         const std::lock_guard lock(state_.sessionsMutex);
         state_.sessions.erase(this);
         if (--state_.connectionsByPeer[peer_] == 0) {
@@ -138,6 +143,7 @@ public:
     }
 
     void start() {
+        state_.metrics.connectionOpened();
         {
             const std::lock_guard lock(state_.sessionsMutex);
             state_.sessions.emplace(this, weak_from_this());
@@ -329,6 +335,16 @@ private:
         const bool reads = method == http::verb::get || method == http::verb::head;
         head_ = method == http::verb::head;
 
+        if (path == "/metrics") {
+            if (!reads) {
+                return notAllowed("GET, HEAD");
+            }
+            http::response<http::string_body> response{http::status::ok, 11};
+            response.set(http::field::content_type, "text/plain; version=0.0.4; charset=utf-8");
+            response.set(http::field::cache_control, "no-store");
+            response.body() = state_.metrics.text();
+            return send(std::move(response), "");
+        }
         if (path == "/healthz") {
             if (!reads) {
                 return notAllowed("GET, HEAD");
@@ -455,6 +471,8 @@ private:
         const double ms =
             std::chrono::duration<double, std::milli>(Clock::now() - started_).count();
         logRequest({startedMs_, client_, method_, target_, status, head_ ? 0 : bytes, ms, reason});
+        state_.metrics.request(Metrics::routeOf(target_.substr(0, target_.find('?'))), status,
+                               ms / 1000);
     }
 
     void afterAnswer(beast::error_code error, int status) {
@@ -623,8 +641,8 @@ void HttpServer::State::stop() {
     });
 }
 
-HttpServer::HttpServer(HttpSettings settings, RankingService& service)
-    : state_(std::make_unique<State>(std::move(settings), service)) {
+HttpServer::HttpServer(HttpSettings settings, RankingService& service, Metrics& metrics)
+    : state_(std::make_unique<State>(std::move(settings), service, metrics)) {
     state_->maxConnections = connectionRoom();
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "client_address.h"
+#include "metrics.h"
 #include "ranking_service.h"
 #include "static_files.h"
 
@@ -25,7 +26,7 @@ struct HttpSettings {
 
 class HttpServer {
 public:
-    HttpServer(HttpSettings settings, RankingService& service);
+    HttpServer(HttpSettings settings, RankingService& service, Metrics& metrics);
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;

@@ -105,8 +105,10 @@ int main(int argc, char** argv) {
     } catch (const std::exception& error) {
         return fail(error.what());
     }
+    Metrics metrics;
     RankingService service(
-        *store, [&workers](const Replay& replay) { return workers->check(replay); }, unixMs);
+        *store, [&workers](const Replay& replay) { return workers->check(replay); }, unixMs,
+        metrics);
 
     http.address = settings.address;
     http.port = settings.port;
@@ -125,7 +127,7 @@ int main(int argc, char** argv) {
         http.web = defaultWebFolder();
     }
     try {
-        HttpServer server(http, service);
+        HttpServer server(http, service, metrics);
         const int port = server.listen();
         std::fprintf(stderr, "numoteka-server: listening on http://%s:%d/ (database %s; %s)\n",
                      settings.address.find(':') == std::string::npos

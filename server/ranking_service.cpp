@@ -1,5 +1,6 @@
 #include "ranking_service.h"
 
+#include <chrono>
 #include <exception>
 
 #include "api_json.h"
@@ -11,16 +12,6 @@
 namespace numoteka::server {
 
 namespace {
-
-Answer refusal(const Refusal& refused) {
-    return {httpStatus(refused.kind), errorJson(refused.reason), refused.reason,
-            refused.kind == RefusalKind::TOO_MANY ? limits::RETRY_AFTER_LIMIT : 0};
-}
-
-// What failed inside stays in the log; the client is told no more.
-Answer internalError(const std::exception& error) {
-    return {500, errorJson("internal error"), error.what(), 0};
-}
 
 Answer answered(int status, std::string body) {
     return {status, std::move(body), {}, 0};
@@ -37,8 +28,25 @@ std::string gameKey(const VerifiedWin& win) {
 }
 
 RankingService::RankingService(WinStore& store, CheckReplay checkReplay,
-                               std::function<int64_t()> nowMs)
-    : store_(store), checkReplay_(std::move(checkReplay)), nowMs_(std::move(nowMs)) {}
+                               std::function<int64_t()> nowMs, Metrics& metrics)
+    : store_(store),
+      checkReplay_(std::move(checkReplay)),
+      nowMs_(std::move(nowMs)),
+      metrics_(metrics) {}
+
+Answer RankingService::refusal(const Refusal& refused) {
+    metrics_.refused(refused.kind == RefusalKind::NOT_A_WIN  ? Metrics::Refused::NOT_A_WIN
+                     : refused.kind == RefusalKind::TOO_MANY ? Metrics::Refused::TOO_MANY
+                                                             : Metrics::Refused::MALFORMED);
+    return {httpStatus(refused.kind), errorJson(refused.reason), refused.reason,
+            refused.kind == RefusalKind::TOO_MANY ? limits::RETRY_AFTER_LIMIT : 0};
+}
+
+// What failed inside stays in the log; the client is told no more.
+Answer RankingService::internalError(const std::exception& error) {
+    metrics_.databaseError();
+    return {500, errorJson("internal error"), error.what(), 0};
+}
 
 Answer RankingService::submitWin(std::optional<std::string_view> date, std::string_view body,
                                  const std::string& client) {
@@ -51,11 +59,17 @@ Answer RankingService::submitWin(std::optional<std::string_view> date, std::stri
         const Day today = todayInJapan(now);
         const std::optional<Day> dated =
             date ? std::optional(requestedDay(*date, today)) : std::nullopt;
-        const VerifiedWin win = wonGame(checkReplay_(submittedReplay(body, today, dated)));
+        const Replay replay = submittedReplay(body, today, dated);
+        const auto replayed = std::chrono::steady_clock::now();
+        const ReplayCheck check = checkReplay_(replay);
+        metrics_.replay(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - replayed).count());
+        const VerifiedWin win = wonGame(check);
         const int difficulty = difficultyIndex(win.difficulty) + 1;
         const StoredWin stored =
             store_.store({win.day, difficulty, win.turns, win.name, win.code, gameKey(win), now});
         if (stored.isNew) {
+            metrics_.winStored();
             versionReadMs_ = 0;  // this process's own win shows at once
         }
         return answered(stored.isNew ? 201 : 200,
@@ -63,6 +77,7 @@ Answer RankingService::submitWin(std::optional<std::string_view> date, std::stri
     } catch (const Refusal& refused) {
         return refusal(refused);
     } catch (const WorkerFailed& failed) {
+        metrics_.refused(Metrics::Refused::UNAVAILABLE);
         return {503, errorJson("the replay could not be checked now: try again"), failed.what(),
                 limits::RETRY_AFTER_WORKER};
     } catch (const std::exception& error) {
@@ -112,6 +127,7 @@ Answer RankingService::health() {
     if (problem.empty()) {
         return answered(200, R"({"status":"ok"})");
     }
+    metrics_.databaseError();
     return {503, errorJson(problem), problem, 0};
 }
 

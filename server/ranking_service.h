@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -14,6 +15,8 @@
 #include <utility>
 
 #include "daily/replay_check.h"
+#include "metrics.h"
+#include "request.h"
 #include "win_store.h"
 
 namespace numoteka::server {
@@ -35,7 +38,8 @@ std::string gameKey(const VerifiedWin& win);
 
 class RankingService {
 public:
-    RankingService(WinStore& store, CheckReplay checkReplay, std::function<int64_t()> nowMs);
+    RankingService(WinStore& store, CheckReplay checkReplay, std::function<int64_t()> nowMs,
+                   Metrics& metrics);
 
     // POST /api/daily/wins, or /api/daily/<date>/wins with `date`: verifies the code of the
     // body and stores its win. 201 when stored now, 200 when that code was stored before;
@@ -55,9 +59,13 @@ private:
     // once after this process stored a win.
     int64_t storeVersion();
 
+    Answer refusal(const Refusal& refused);
+    Answer internalError(const std::exception& error);
+
     WinStore& store_;
     CheckReplay checkReplay_;
     std::function<int64_t()> nowMs_;
+    Metrics& metrics_;
 
     struct CachedRanking {
         int64_t version;

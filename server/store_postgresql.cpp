@@ -10,6 +10,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -242,9 +243,60 @@ public:
     }
 
     std::vector<RankedGame> bestGames(Day day, int difficulty, int count) override {
-        const Lease connection(*this);
+        return usingConnection([&](Connection& connection) {
+            return bestGamesOn(connection, day, difficulty, count);
+        });
+    }
+
+    bool takeSubmissionTurn(const std::string& client, int64_t nowMs, int most,
+                            int64_t windowMs) override {
+        return usingConnection([&](Connection& connection) {
+            return takeTurnOn(connection, client, nowMs, most, windowMs);
+        });
+    }
+
+    int64_t version() override {
+        return usingConnection(
+            [](Connection& connection) { return connection.run(READ_VERSION, {}).integer(0, 0); });
+    }
+
+    std::string health() override {
+        try {
+            usingConnection([](Connection& connection) {
+                Transaction transaction(connection);
+                connection.run(READ_VERSION, {});
+                connection.run(BUMP_VERSION, {});
+                return 0;  // rolled back: only whether the write is taken matters
+            });
+        } catch (const std::runtime_error& error) {
+            return std::string("the database: ") + error.what();
+        }
+        return {};
+    }
+
+private:
+    // Runs `work` on a connection of the pool. A connection the database dropped (it restarted,
+    // say) fails its next use: the work is done again, once, on a new connection. Each work is
+    // a transaction that left nothing behind, or one that stores wins by their unique codes,
+    // which storing again does not repeat.
+    template <class Work>
+    std::invoke_result_t<Work&, Connection&> usingConnection(Work work) {
+        for (int attempt = 0;; ++attempt) {
+            const Lease connection(*this);
+            try {
+                return work(*connection);
+            } catch (const std::runtime_error&) {
+                if (attempt > 0 || !connection->broken()) {
+                    throw;
+                }
+            }
+        }
+    }
+
+    static std::vector<RankedGame> bestGamesOn(Connection& connection, Day day, int difficulty,
+                                               int count) {
         const Result best =
-            connection->run(BEST_GAMES, {text(dayText(day)), number(difficulty), number(count)});
+            connection.run(BEST_GAMES, {text(dayText(day)), number(difficulty), number(count)});
         std::vector<RankedGame> games;
         for (int row = 0; row < best.rows(); ++row) {
             games.push_back({row + 1, best.bytes(row, 0), best.integer(row, 1) - 1,
@@ -254,61 +306,42 @@ public:
         return games;
     }
 
-    bool takeSubmissionTurn(const std::string& client, int64_t nowMs, int most,
-                            int64_t windowMs) override {
-        const Lease connection(*this);
-        Transaction transaction(*connection);
+    bool takeTurnOn(Connection& connection, const std::string& client, int64_t nowMs, int most,
+                    int64_t windowMs) {
+        Transaction transaction(connection);
         // A minute's counts are not worth waiting for the disk.
-        connection->execute("SET LOCAL synchronous_commit = off");
-        connection->run(LOCK_CLIENT, {text(client)});
-        connection->run(FORGET_CLIENT, {text(client), number(nowMs - windowMs)});
+        connection.execute("SET LOCAL synchronous_commit = off");
+        connection.run(LOCK_CLIENT, {text(client)});
+        connection.run(FORGET_CLIENT, {text(client), number(nowMs - windowMs)});
         if (++submissions_ % SWEEP_EVERY == 0) {
-            connection->run(FORGET_ALL, {number(nowMs - windowMs)});
+            connection.run(FORGET_ALL, {number(nowMs - windowMs)});
         }
-        const bool may = connection->run(COUNT_SUBMISSIONS, {text(client)}).integer(0, 0) < most;
+        const bool may = connection.run(COUNT_SUBMISSIONS, {text(client)}).integer(0, 0) < most;
         if (may) {
-            connection->run(ADD_SUBMISSION, {text(client), number(nowMs)});
+            connection.run(ADD_SUBMISSION, {text(client), number(nowMs)});
         }
         transaction.commit();
         return may;
     }
 
-    int64_t version() override {
-        const Lease connection(*this);
-        return connection->run(READ_VERSION, {}).integer(0, 0);
-    }
-
-    std::string health() override {
-        try {
-            const Lease connection(*this);
-            Transaction transaction(*connection);
-            connection->run(READ_VERSION, {});
-            connection->run(BUMP_VERSION, {});
-            // Rolled back: only whether the write is taken matters.
-        } catch (const std::runtime_error& error) {
-            return std::string("the database: ") + error.what();
-        }
-        return {};
-    }
-
-private:
     // Wins of every process take turns at one lock of the database's: their ids follow the
     // order they are committed in, so that the places answered are exact.
     std::vector<StoredWin> commitGroup(const std::vector<const NewWin*>& group) {
-        const Lease connection(*this);
-        Transaction transaction(*connection);
-        connection->execute(WINS_LOCK);
-        std::vector<StoredWin> stored;
-        bool anyNew = false;
-        for (const NewWin* win : group) {
-            stored.push_back(storeOne(*connection, *win));
-            anyNew = anyNew || stored.back().isNew;
-        }
-        if (anyNew) {
-            connection->run(BUMP_VERSION, {});
-        }
-        transaction.commit();
-        return stored;
+        return usingConnection([&](Connection& connection) {
+            Transaction transaction(connection);
+            connection.execute(WINS_LOCK);
+            std::vector<StoredWin> stored;
+            bool anyNew = false;
+            for (const NewWin* win : group) {
+                stored.push_back(storeOne(connection, *win));
+                anyNew = anyNew || stored.back().isNew;
+            }
+            if (anyNew) {
+                connection.run(BUMP_VERSION, {});
+            }
+            transaction.commit();
+            return stored;
+        });
     }
 
     static StoredWin storeOne(Connection& connection, const NewWin& win) {
