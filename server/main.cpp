@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
     HttpSettings http;
     http.ioThreads = std::max(2u, std::thread::hardware_concurrency());
     // Submissions wait for their replays and for the disk: while some do, others go on.
-    http.workThreads = 4 * http.ioThreads;
+    http.workThreads = 2 * http.ioThreads;
     std::unique_ptr<WinStore> store;
     try {
         store = openStore(settings.database, gameOfStoredCode, http.ioThreads + http.workThreads);

@@ -4,6 +4,7 @@
 
 #include <sys/wait.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -38,6 +39,9 @@ TEST(CommandLine, OptionsAnswerOrRefuseWithTheirStatus) {
     const std::string badDate = "' (YYYY-MM-DD, from 2000-01-01 to today in Japan)";
     const std::string badCode = "invalid replay code (cut short, changed, or not from this game)";
     const std::string onlyOne = "only one of '--seed', '--daily' and '--replay' may be given";
+    // Today's game may be played, tomorrow's (in Japan) not yet.
+    const Day today = dayInJapan(static_cast<int64_t>(std::time(nullptr)));
+    const std::string tomorrow = dayText(today + 1);
     const Case cases[] = {
         {{"--help"}, 0, USAGE_START, "", false},
         {{"-h"}, 0, cp932(USAGE_START.c_str()), "", false, "ja_JP.SJIS"},
@@ -62,6 +66,8 @@ TEST(CommandLine, OptionsAnswerOrRefuseWithTheirStatus) {
         {{"--daily=2026-02-30"}, 2, "", "invalid date '2026-02-30" + badDate},
         {{"--daily=1999-12-31"}, 2, "", "invalid date '1999-12-31" + badDate},
         {{"--daily=9999-01-01"}, 2, "", "invalid date '9999-01-01" + badDate},
+        {{"--daily=" + dayText(today)}, 0, OPENING + FAREWELL, ""},
+        {{"--daily=" + tomorrow}, 2, "", "invalid date '" + tomorrow + badDate},
         {{"--daily", "2026-12-08"}, 2, "", "unexpected argument '2026-12-08'"},
         {{"--replay"}, 2, "", "option '--replay' requires an argument"},
         {{"--replay=AZTkHsRu"}, 2, "", badCode},

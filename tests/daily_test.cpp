@@ -38,12 +38,14 @@ TEST(Daily, DatesAndSeeds) {
 }
 
 TEST(Replay, CodesHoldTheirLinesAndRefuseEveryChange) {
-    // Runs of each common line beyond one token, a lone "1\n", lines of 30, 31 and 200 bytes
-    // (the longer with a length after the token), a line again, and a last line without its end.
-    const std::string typed = repeated("\n", 40) + "1\n" + repeated("2\n", 33) + "3\n" +
-                              std::string(29, 'a') + "\n" + std::string(30, 'b') + "\n" +
-                              std::string(199, 'c') + "\n" + repeated("たろう\n", 35) + "1\n" +
-                              "\x83" + "end";
+    // Runs of each common line beyond one token, a lone "1\n", 32 Enters and a "1" (the longest
+    // run that is no round's keys), lines of 30, 31, 158 and 200 bytes (the longer with a length
+    // after the token, of one byte for 158 and of two for 200), a line again, and a last line
+    // without its end.
+    const std::string typed =
+        repeated("\n", 40) + "1\n" + repeated("2\n", 33) + "3\n" + std::string(29, 'a') + "\n" +
+        std::string(30, 'b') + "\n" + repeated("\n", 32) + "1\n" + std::string(157, 'd') + "\n" +
+        std::string(199, 'c') + "\n" + repeated("たろう\n", 35) + "1\n" + "\x83" + "end";
     const Replay replay{dailySeed(42), 42, typed};
     const std::string code = encodeReplay(replay);
     const std::optional<Replay> back = decodeReplay(code);
@@ -66,6 +68,16 @@ TEST(Replay, CodesHoldTheirLinesAndRefuseEveryChange) {
     EXPECT_EQ(accepted, 0);
     EXPECT_FALSE(decodeReplay(encodeReplay({dailySeed(42) + 1, 42, "1\n"})));  // another seed
     EXPECT_FALSE(decodeReplay(std::string(REPLAY_CODE_LIMIT + 4, 'A')));
+    // A whole code longer than 64 KiB is not read, however sound.
+    const std::string longCode = encodeReplay({dailySeed(42), 42, std::string(50000, 'x')});
+    ASSERT_GT(longCode.size(), 64u * 1024);
+    EXPECT_FALSE(decodeReplay(longCode));
+    // Tokens that stand for more lines than a run records, however few: a line of 1,000 bytes
+    // (31 and 969 more) and runs of it again, 32 lines a token: 10 runs are 321,000 bytes, 2,000
+    // would be 64 MB.
+    const std::string literal = "\xff\xc9\x07" + std::string(1000, 'y');
+    EXPECT_EQ(tokenLines(literal + std::string(10, '\x9f'))->size(), 321000u);
+    EXPECT_FALSE(tokenLines(literal + std::string(2000, '\x9f')));
 }
 
 // The code in what a daily game showed.

@@ -25,6 +25,7 @@
 #include "core/primitives.h"
 #include "harness.h"
 #include "records/ranking.h"
+#include "records/ranking_store.h"
 #include "texts.h"
 
 namespace numoteka::testing {
@@ -405,6 +406,52 @@ TEST_F(SharedFolder, ALockFileReplacedWhileASaveWaitsIsLockedAfresh) {
     close(held);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(fileText(scratch_.path() / "dice_data.dat"), counts);
+}
+
+TEST_F(SharedFolder, ALinkToTheLockedFileIsNoLock) {
+    // While a waiting game's lock is let go, ranking.lock becomes a link to that very file: the
+    // game must take the lock afresh, at the file the next game will lock, not keep the file the
+    // link leads to, which no longer keeps anyone out.
+    const fs::path lock = scratch_.path() / "ranking.lock";
+    const int old = open(lock.c_str(), O_RDWR);
+    ASSERT_EQ(flock(old, LOCK_EX), 0);
+    int told[2];
+    ASSERT_EQ(pipe(told), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        close(old);
+        const StoreLock held(scratch_.path().string(), true);
+        const char got = held.held() ? 'y' : 'n';
+        if (write(told[1], &got, 1) == 1) {
+            pause();  // holding it, until killed
+        }
+        _exit(1);
+    }
+    // Once the game has the file open, it waits for its lock.
+    const auto opened = [&] {
+        std::error_code ignored;
+        for (const auto& file :
+             fs::directory_iterator("/proc/" + std::to_string(holder) + "/fd", ignored)) {
+            if (fs::equivalent(file.path(), lock, ignored)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (int waited = 0; !opened() && waited < 10000; waited += 10) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    fs::create_hard_link(lock, scratch_.path() / "elsewhere");
+    fs::create_symlink("elsewhere", scratch_.path() / "ranking.lock.link");
+    fs::rename(scratch_.path() / "ranking.lock.link", lock);
+    close(old);
+    char got = 0;
+    ASSERT_EQ(read(told[0], &got, 1), 1);
+    EXPECT_EQ(got, 'y');
+    g_rankingFaults.lockWaitMilliseconds = 300;
+    EXPECT_FALSE(StoreLock(scratch_.path().string(), true).held()) << "two games hold the lock";
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
 }
 
 TEST_F(SharedFolder, ASaveKilledAnywhereLeavesAWholePairAndTheNextSaveWorks) {

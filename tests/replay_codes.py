@@ -29,10 +29,12 @@ def typed_bytes(code):
     return typed
 
 
-def forge(code, typed, day_shift=0):
-    """`code` with its lines replaced by `typed` (one literal token) and its day moved."""
+def forge(code, typed, day_shift=0, version=None):
+    """`code` with its lines replaced by `typed` (one literal token), its day moved and, if
+    given, another version byte."""
     head = bytearray(base64.urlsafe_b64decode(code + "=" * (-len(code) % 4))[:7])
     head[5] = (head[5] + day_shift) % 256
+    head[0] = head[0] if version is None else version
     rest, body = len(typed) - 31, head + b"\xff"
     while True:
         body.append(rest & 127 | (128 if rest > 127 else 0))

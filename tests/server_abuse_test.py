@@ -247,6 +247,26 @@ if most_memory_mb:
 else:
     check(peak_kb - idle_kb < 32 * 1024, "peak memory %d KB, %d KB idle" % (peak_kb, idle_kb))
 
+# A server whose trusted proxy is elsewhere: this machine is a client like any other. Its
+# X-Forwarded-For is not believed, and it keeps 32 connections open at most.
+untrusting, port = start("--trusted-proxy", "192.0.2.99", database="untrusting.db")
+statuses_seen = [statuses(exchange(request("/api/daily/wins", "POST", ["X-Forwarded-For: 10.8.0.%d" % n],
+                                           b'{"code": "x"}'), port))[0] for n in range(11)]
+check(statuses_seen == [422] * 10 + [429], "X-Forwarded-For believed from anyone: %s" % statuses_seen)
+many = [socket.create_connection(("127.0.0.1", port), timeout=30) for _ in range(40)]
+for connection in many:
+    with contextlib.suppress(OSError):
+        connection.sendall(b"GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n")
+answered = 0
+for connection in many:
+    with contextlib.suppress(OSError):
+        answered += connection.recv(100).startswith(b"HTTP/1.1 200 ")
+for connection in many:
+    connection.close()
+check(answered == 32, "%d of 40 connections of one client answered" % answered)
+untrusting.send_signal(signal.SIGTERM)
+untrusting.wait(30)
+
 # A port taken, a database that cannot be written or is damaged: exit status 1, one line why.
 other, port = start(database="other.db")
 check(start("--port", str(port))[0].wait(30) == 1, "a second server on a taken port")

@@ -9,7 +9,7 @@ Usage: server_test.py NUMOTEKA_SERVER NUMOTEKA_QUICK [--postgresql] [--reset-eve
 (--postgresql: on a PostgreSQL of the test's own instead of a SQLite file; --reset-every: the
 test talks to the server through a proxy that resets every Nth connection, to see that a failing
 network ends the test at once.)"""
-import atexit, concurrent.futures, contextlib, http.client, itertools, json, os, re, shutil, \
+import atexit, concurrent.futures, contextlib, datetime, http.client, itertools, json, os, random, re, shutil, \
     signal, socket, sqlite3, subprocess, sys, tempfile, threading, time, urllib.error, urllib.request
 
 from replay_codes import forge, typed_bytes
@@ -167,6 +167,8 @@ nested = b"[" * 60000
 REFUSED = [(day, won[:-3], 422), (day, forge(won, b"".join(lines[:40] + lines[50:])), 422),
            (day, forge(won, b"".join(lines[:-5])), 422), (lost_day, lost, 422), (day, gave_up, 422),
            (day, forge(won, b"".join(lines), 1), 422), ("2026-11-%02d" % (int(day[-2:]) % 28 + 1), won, 422),
+           # Of a later version; the won game with more than 16 KiB of lines after it.
+           (day, forge(won, b"".join(lines), version=2), 422), (day, forge(won, b"".join(lines) + b"3\n" * 8200), 422),
            (day, b'{"code": 5}', 400), (day, b"{", 400), (day, b'["%s"]' % won.encode(), 400),
            (day, json.dumps({"code": won, "turns": 1}).encode(), 400), (day, nested, 400),
            (day, b'{"code": "\xff"}', 400), (day, b"x" * 70000, 413), ("2026-13-01", won, 400),
@@ -222,9 +224,34 @@ check([(typed_bytes(e["code"]), e["others"]) for e in ranking]
       == [(typed_bytes(code), 0 if n else 15) for n, code in enumerate(ten)],
       "ten games: %s" % [(e["name"], e["turns"], e["others"]) for e in ranking])
 
-# The eleventh submission of a minute from one address.
+# The eleventh submission of a minute from one address, and still after a few seconds.
 statuses = [submit(day, "x", "192.0.2.1")[0] for _ in range(11)]
-check(statuses == [422] * 10 + [429], "rate limit: %s" % statuses)
+time.sleep(7)
+statuses.append(submit(day, "x", "192.0.2.1")[0])
+check(statuses == [422] * 10 + [429] * 2, "rate limit: %s" % statuses)
+
+# Fewer turns rank first, whenever they came: on a day of its own, a win of more turns is sent
+# first, then one of fewer, then the first again (it keeps its place, behind).
+turns_day, wins = "2026-11-16", {}
+for seed in range(200):
+    keys = random.Random(seed).choices(["11\n", "11\n", "12\n", "21\n"], k=400)
+    line, code = play(["--daily=" + turns_day], "1\nたろう\n1\n" + "".join(keys))
+    if line and " ふつう 勝利 " in line:
+        wins.setdefault(int(re.search(r"(\d+)ターン", line).group(1)), code)
+    if len(wins) == 2:
+        break
+(_, fast), (_, slow) = sorted(wins.items())
+told = [(status, answer.get("place")) for status, answer in
+        [submit(turns_day, slow), submit(turns_day, fast), submit(turns_day, slow)]]
+check(told == [(201, 1), (201, 1), (200, 2)], "places of more and fewer turns: %s" % told)
+ranking = ask("/api/daily/%s/ranking?difficulty=1" % turns_day)[1]["ranking"]
+check([typed_bytes(e["code"]) for e in ranking] == [typed_bytes(fast), typed_bytes(slow)], "turns order: %s" % ranking)
+
+# Today in Japan has begun: its ranking is shown, its games are taken (this one was given up).
+today = (datetime.datetime.utcnow() + datetime.timedelta(hours=9)).strftime("%Y-%m-%d")
+_, today_given_up = play(["--daily"], "1\nx\n1\n\n\n3\n")
+check(ask("/api/daily/%s/ranking?difficulty=1" % today)[0] == 200 and
+      submit(today, today_given_up)[1].get("error") == "the day's game in this replay is not won", "today in Japan")
 
 # SIGTERM while submissions come: every one answered is kept, no other.
 before = len(rows())
