@@ -190,18 +190,21 @@ for header in [b"X-Content-Type-Options: nosniff", b"X-Frame-Options: DENY", b"C
                b"Referrer-Policy: ", b"Content-Type: text/javascript"]:
     check(header in headers, "no %s" % header.decode())
 
-# Each submission costs the same whatever the number of clients of the minute.
+# Each submission costs the same whatever the number of clients of the minute: counted in the
+# server's own processor time, which other work on the machine does not stretch.
 def post_times(first, count):
-    begun = time.perf_counter()
+    fields = lambda: open("/proc/%d/stat" % server.pid).read().rsplit(")", 1)[1].split()
+    before = fields()
     for n in range(first, first + count):
         submit_from("10.%d.%d.%d" % (n >> 16 & 255, n >> 8 & 255, n & 255))
-    return time.perf_counter() - begun
+    after = fields()
+    return sum(int(after[i]) - int(before[i]) for i in (11, 12)) / os.sysconf("SC_CLK_TCK")
 
 
 early = post_times(0, 300)
 post_times(300, 3400)
 late = post_times(3700, 300)
-check(late < 3 * early, "300 submissions took %.2f s first, %.2f s after 3,700 clients" % (early, late))
+check(late < 3 * early + 0.05, "300 submissions took %.2f s first, %.2f s after 3,700 clients" % (early, late))
 
 # A database error: the client is told "internal error", the log keeps the cause.
 with contextlib.closing(sqlite3.connect(os.path.join(scratch, "wins.db"))) as db:

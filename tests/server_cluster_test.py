@@ -161,8 +161,20 @@ for pid in workers():
     os.kill(pid, signal.SIGSTOP)
 status, _, headers = submit(server, forge(won, b"7\n" + lines))
 check(status == 503 and headers["Retry-After"] == "1", "a stopped worker: %s" % status)
-for pid in workers():
+dead = workers()
+for pid in dead:
     os.kill(pid, signal.SIGKILL)
+
+
+def gone(pid):
+    """Whether a process has died (its parent may not have reaped it yet)."""
+    try:
+        return open("/proc/%d/stat" % pid).read().rsplit(")", 1)[1].split()[0] == "Z"
+    except FileNotFoundError:
+        return True
+
+
+until(lambda: all(gone(pid) for pid in dead), "the killed workers did not die")
 check(submit(server, forge(won, b"7\n" + lines))[0] == 201, "a submission after a worker died")
 metrics = urllib.request.urlopen(server.origin + "/metrics", timeout=30).read().decode()
 for pattern in [r'numoteka_requests_total\{route="wins",status="201"\} \d+', r'route="wins",status="503"\} 1\n',
