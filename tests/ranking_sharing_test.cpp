@@ -413,13 +413,17 @@ TEST_F(SharedFolder, ALinkToTheLockedFileIsNoLock) {
     // game must take the lock afresh, at the file the next game will lock, not keep the file the
     // link leads to, which no longer keeps anyone out.
     const fs::path lock = scratch_.path() / "ranking.lock";
-    const int old = open(lock.c_str(), O_RDWR);
-    ASSERT_EQ(flock(old, LOCK_EX), 0);
+    int go[2];
     int told[2];
+    ASSERT_EQ(pipe(go), 0);
     ASSERT_EQ(pipe(told), 0);
+    // The game starts before the lock's file is opened here, so that no copy of it is inherited.
     const pid_t holder = fork();
     if (holder == 0) {
-        close(old);
+        char started = 0;
+        if (read(go[0], &started, 1) != 1) {
+            _exit(1);
+        }
         const StoreLock held(scratch_.path().string(), true);
         const char got = held.held() ? 'y' : 'n';
         if (write(told[1], &got, 1) == 1) {
@@ -427,6 +431,9 @@ TEST_F(SharedFolder, ALinkToTheLockedFileIsNoLock) {
         }
         _exit(1);
     }
+    const int old = open(lock.c_str(), O_RDWR);
+    ASSERT_EQ(flock(old, LOCK_EX), 0);
+    ASSERT_EQ(write(go[1], "g", 1), 1);
     // Once the game has the file open, it waits for its lock.
     const auto opened = [&] {
         std::error_code ignored;
