@@ -1,5 +1,7 @@
 #include "schema.h"
 
+#include <stdexcept>
+
 #include "win_store.h"
 
 namespace numoteka::server {
@@ -49,6 +51,34 @@ std::vector<Migration> migrations(const SqlDialect& dialect) {
         }
     }
     return all;
+}
+
+void bringUpToDate(const SqlDialect& dialect, const SchemaAccess& database) {
+    int version = 0;
+    if (database.hasTable("schema_version")) {
+        version = database.version();
+    } else {
+        version = database.hasTable("wins") ? 1 : 0;
+        database.execute("CREATE TABLE schema_version (version INTEGER NOT NULL)");
+        database.execute("INSERT INTO schema_version VALUES (" + std::to_string(version) + ")");
+    }
+    if (version > SCHEMA_VERSION) {
+        throw std::runtime_error("the database is of a later version (" + std::to_string(version) +
+                                 ") of numoteka-server");
+    }
+    for (const Migration& migration : migrations(dialect)) {
+        if (migration.version <= version) {
+            continue;
+        }
+        for (const std::string& statement : migration.statements) {
+            database.execute(statement);
+        }
+        if (migration.findsGames) {
+            database.findGames();
+        }
+        database.execute("UPDATE schema_version SET version = " +
+                         std::to_string(migration.version));
+    }
 }
 
 std::unique_ptr<WinStore> openStore(const std::string& database, const GameOfCode& gameOfCode,

@@ -427,44 +427,29 @@ private:
     static void migrate(Connection& connection, const GameOfCode& gameOfCode) {
         Transaction transaction(connection);
         connection.execute(MIGRATION_LOCK);
-        int version = 0;
-        if (connection.execute("SELECT to_regclass('schema_version') IS NOT NULL").text(0, 0) ==
-            "t") {
-            version = static_cast<int>(
-                connection.execute("SELECT version FROM schema_version").integer(0, 0));
-        } else {
-            if (connection.execute("SELECT to_regclass('wins') IS NOT NULL").text(0, 0) == "t") {
-                version = 1;
-            }
-            connection.execute("CREATE TABLE schema_version (version INTEGER NOT NULL)");
-            connection.execute("INSERT INTO schema_version VALUES (" + std::to_string(version) +
-                               ")");
-        }
-        if (version > SCHEMA_VERSION) {
-            throw std::runtime_error("the database is of a later version (" +
-                                     std::to_string(version) + ") of numoteka-server");
-        }
-        for (const Migration& migration : migrations(POSTGRESQL)) {
-            if (migration.version <= version) {
-                continue;
-            }
-            for (const std::string& statement : migration.statements) {
-                connection.execute(statement);
-            }
-            if (migration.findsGames) {
-                const Result wins = connection.execute(
-                    "SELECT id, code, day, difficulty, turns FROM wins ORDER BY id");
-                for (int row = 0; row < wins.rows(); ++row) {
-                    const std::string game = gameOfCode(wins.text(row, 1));
-                    connection.run(ADD_TO_GAME,
-                                   {text(game), text(wins.text(row, 2)), text(wins.text(row, 3)),
-                                    text(wins.text(row, 4)), text(wins.text(row, 0))});
-                    connection.run(SET_GAME, {text(game), text(wins.text(row, 0))});
-                }
-            }
-            connection.execute("UPDATE schema_version SET version = " +
-                               std::to_string(migration.version));
-        }
+        bringUpToDate(
+            POSTGRESQL,
+            {[&](const std::string& sql) { connection.execute(sql); },
+             [&](const char* table) {
+                 return connection
+                            .execute("SELECT to_regclass('" + std::string(table) + "') IS NOT NULL")
+                            .text(0, 0) == "t";
+             },
+             [&] {
+                 return static_cast<int>(
+                     connection.execute("SELECT version FROM schema_version").integer(0, 0));
+             },
+             [&] {
+                 const Result wins = connection.execute(
+                     "SELECT id, code, day, difficulty, turns FROM wins ORDER BY id");
+                 for (int row = 0; row < wins.rows(); ++row) {
+                     const std::string game = gameOfCode(wins.text(row, 1));
+                     connection.run(ADD_TO_GAME,
+                                    {text(game), text(wins.text(row, 2)), text(wins.text(row, 3)),
+                                     text(wins.text(row, 4)), text(wins.text(row, 0))});
+                     connection.run(SET_GAME, {text(game), text(wins.text(row, 0))});
+                 }
+             }});
         transaction.commit();
     }
 

@@ -422,35 +422,15 @@ private:
     static void migrate(Connection& connection, const GameOfCode& gameOfCode) {
         // Another process may be migrating too: the version is read under the write lock.
         Transaction transaction(connection);
-        int version = 0;
-        if (!connection.text("SELECT name FROM sqlite_master WHERE name = 'schema_version'")
-                 .empty()) {
-            version = std::stoi(connection.text("SELECT version FROM schema_version"));
-        } else {
-            if (!connection.text("SELECT name FROM sqlite_master WHERE name = 'wins'").empty()) {
-                version = 1;
-            }
-            connection.execute("CREATE TABLE schema_version (version INTEGER NOT NULL)");
-            connection.execute("INSERT INTO schema_version VALUES (" + std::to_string(version) +
-                               ")");
-        }
-        if (version > SCHEMA_VERSION) {
-            throw std::runtime_error("the database is of a later version (" +
-                                     std::to_string(version) + ") of numoteka-server");
-        }
-        for (const Migration& migration : migrations(SQLITE)) {
-            if (migration.version <= version) {
-                continue;
-            }
-            for (const std::string& statement : migration.statements) {
-                connection.execute(statement);
-            }
-            if (migration.findsGames) {
-                findGames(connection, gameOfCode);
-            }
-            connection.execute("UPDATE schema_version SET version = " +
-                               std::to_string(migration.version));
-        }
+        bringUpToDate(
+            SQLITE,
+            {[&](const std::string& sql) { connection.execute(sql); },
+             [&](const char* table) {
+                 const Prepared named(connection, "SELECT 1 FROM sqlite_master WHERE name = ?1");
+                 return Query(connection, named.statement).bind(table).row();
+             },
+             [&] { return std::stoi(connection.text("SELECT version FROM schema_version")); },
+             [&] { findGames(connection, gameOfCode); }});
         transaction.commit();
     }
 

@@ -5,32 +5,16 @@ answer; then a GET among 500 slow and 500 idle connections, SIGTERM with them op
 server's peak memory: at most 32 MB above its idle figure, or under --most-memory-mb in all.
 
 Usage: server_abuse_test.py NUMOTEKA_SERVER [--most-memory-mb N]"""
-import atexit, contextlib, gzip, os, re, resource, shutil, signal, socket, sqlite3, subprocess, sys, \
-    tempfile, threading, time
+import contextlib, gzip, os, re, resource, shutil, signal, socket, sqlite3, subprocess, sys, tempfile, threading, \
+    time
+
+from test_run import TestRun
 
 program = os.path.abspath(sys.argv[1])
 most_memory_mb = int(sys.argv[3]) if sys.argv[2:3] == ["--most-memory-mb"] else None
-scratch = tempfile.mkdtemp(prefix="numoteka_abuse_")
-failures, started = [], []
+run = TestRun("abuse", 300)
+scratch, started, check = run.scratch, run.started, run.check
 resource.setrlimit(resource.RLIMIT_NOFILE, (resource.getrlimit(resource.RLIMIT_NOFILE)[1],) * 2)
-
-
-@atexit.register
-def clean_up():
-    for server in started:
-        if server.poll() is None:
-            server.kill()
-            server.wait()
-    shutil.rmtree(scratch, ignore_errors=True)
-
-
-signal.signal(signal.SIGALRM, lambda *_: (print("abuse: over 300 s; stopped", flush=True), clean_up(), os._exit(1)))
-signal.alarm(300)
-
-
-def check(ok, what):
-    if not ok:
-        failures.append(what)
 
 
 def start(*args, database="wins.db", user=None):
@@ -294,5 +278,4 @@ for database, user, why in [("damaged.db", None, rb"damaged"), (os.path.join(rea
 
 print("abuse: %d rows; peak memory %d KB (%d KB idle); GET among 1,000 connections in %.1f ms"
       % (len(ABUSES), peak_kb, idle_kb, min(times) * 1000))
-print("\n".join(failures) or "abuse: all checks passed")
-sys.exit(1 if failures else 0)
+run.finish()

@@ -9,35 +9,19 @@ read-only) and 200 when it is back; a replay worker that stops answers 503 and i
 that died is replaced unseen; /metrics counts what happened.
 
 Usage: server_cluster_test.py NUMOTEKA_SERVER NUMOTEKA_QUICK"""
-import atexit, concurrent.futures, itertools, json, os, re, shutil, signal, sqlite3, subprocess, sys, \
-    tempfile, time, urllib.error, urllib.request
+import concurrent.futures, itertools, json, os, re, signal, sqlite3, subprocess, sys, tempfile, time, \
+    urllib.error, urllib.request
 
 from replay_codes import forge, typed_bytes
 from scratch_postgres import NOBODY, ScratchPostgres, missing
+from test_run import TestRun
 
 program, quick = map(os.path.abspath, sys.argv[1:3])
 missing()
-scratch = tempfile.mkdtemp(prefix="numoteka_cluster_")
+run = TestRun("cluster", 280)
+scratch, started, check, failures = run.scratch, run.started, run.check, run.failures
 os.chmod(scratch, 0o755)
-failures, started, senders = [], [], itertools.count()
-
-
-@atexit.register
-def clean_up():
-    for server in started:
-        if server.poll() is None:
-            server.kill()
-            server.wait()
-    shutil.rmtree(scratch, ignore_errors=True)
-
-
-signal.signal(signal.SIGALRM, lambda *_: (print("cluster: over 280 s; stopped", flush=True), clean_up(), os._exit(1)))
-signal.alarm(280)
-
-
-def check(ok, what):
-    if not ok:
-        failures.append(what)
+senders = itertools.count()
 
 
 def start(database, *args, user=None):
@@ -209,5 +193,4 @@ os.chmod(database, 0o444)
 until(lambda: ask(pair[0], "/healthz")[0] == 503, "/healthz with the SQLite file read-only")
 os.chmod(database, 0o644)
 until(lambda: ask(pair[0], "/healthz")[0] == 200, "/healthz with the SQLite file writable again")
-print("\n".join(failures) or "cluster: all checks passed")
-sys.exit(1 if failures else 0)
+run.finish()

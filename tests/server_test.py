@@ -9,47 +9,22 @@ Usage: server_test.py NUMOTEKA_SERVER NUMOTEKA_QUICK [--postgresql] [--reset-eve
 (--postgresql: on a PostgreSQL of the test's own instead of a SQLite file; --reset-every: the
 test talks to the server through a proxy that resets every Nth connection, to see that a failing
 network ends the test at once.)"""
-import atexit, concurrent.futures, contextlib, datetime, http.client, itertools, json, os, random, re, shutil, \
-    signal, socket, sqlite3, subprocess, sys, tempfile, threading, time, urllib.error, urllib.request
+import concurrent.futures, contextlib, datetime, http.client, itertools, json, os, random, re, signal, socket, \
+    sqlite3, subprocess, sys, threading, time, urllib.error, urllib.request
 
 from replay_codes import forge, typed_bytes
 from scratch_postgres import ScratchPostgres, missing
+from test_run import TestRun
 
 program, quick = map(os.path.abspath, sys.argv[1:3])
 options = sys.argv[3:]
 reset_every = int(options[options.index("--reset-every") + 1]) if "--reset-every" in options else 0
 postgres = "--postgresql" in options and (missing() or ScratchPostgres())
-scratch = tempfile.mkdtemp(prefix="numoteka_server_test_")
-servers = []
-
-
-@atexit.register
-def clean_up():
-    """Whatever ends the test, the servers it started end with it and its files go."""
-    for started in servers:
-        if started.poll() is None:
-            started.kill()
-            started.wait()
-    shutil.rmtree(scratch, ignore_errors=True)
-
-
-def give_up(*_):
-    print("server: the test took over 240 s; stopped", flush=True)
-    clean_up()
-    os._exit(1)
-
-
-# A test that waits for ever on a server is a failure, not a timeout of ctest's.
-signal.signal(signal.SIGALRM, give_up)
-signal.alarm(240)
+run = TestRun("server", 240)
+scratch, servers, check = run.scratch, run.started, run.check
 database = postgres.database("wins") if postgres else os.path.join(scratch, "wins.db")
 log = os.path.join(scratch, "log")
-failures, senders, replies = [], itertools.count(), itertools.count()
-
-
-def check(ok, what):
-    if not ok:
-        failures.append(what)
+senders, replies = itertools.count(), itertools.count()
 
 
 def play(args, keys=""):
@@ -308,5 +283,4 @@ check(version == [["2"]], "the schema's version after the migration: %s" % versi
 for args, status in [(["--version"], 0), (["--help"], 0), (["--port", "x"], 2), (["stray"], 2)]:
     check(subprocess.run([program, *args], capture_output=True).returncode == status, str(args))
 print("server: %d log lines, %d of 40 answered before SIGTERM" % (len(logged), len(answered)))
-print("\n".join(failures) or "server: all checks passed")
-sys.exit(1 if failures else 0)
+run.finish()

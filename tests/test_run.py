@@ -1,0 +1,35 @@
+"""What the server's tests share: a scratch folder of their own, the processes they start
+(killed at exit, whatever ends the test), a bound on the whole test's time (a test that waits
+for ever on a server fails rather than hanging its runner), and the failures they gather."""
+import atexit, os, shutil, signal, sys, tempfile
+
+
+class TestRun:
+    def __init__(self, name, seconds):
+        self.name = name
+        self.scratch = tempfile.mkdtemp(prefix="numoteka_%s_" % name)
+        self.started = []
+        self.failures = []
+        atexit.register(self.clean_up)
+        signal.signal(signal.SIGALRM, self.give_up)
+        signal.alarm(seconds)
+
+    def clean_up(self):
+        for process in self.started:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+        shutil.rmtree(self.scratch, ignore_errors=True)
+
+    def give_up(self, *_):
+        print("%s: the test took too long; stopped" % self.name, flush=True)
+        self.clean_up()
+        os._exit(1)
+
+    def check(self, ok, what):
+        if not ok:
+            self.failures.append(what)
+
+    def finish(self):
+        print("\n".join(self.failures) or "%s: all checks passed" % self.name)
+        sys.exit(1 if self.failures else 0)
