@@ -1,7 +1,7 @@
 # Thin wrapper: the commands the README names.
-.PHONY: play build test bench bench-build bench-compare windows windows-smoke install package \
-	windows-package package-check quick fuzz fuzz-merge coverage web web-test screenshot server \
-	serve clean
+.PHONY: play build test bench bench-build bench-compare windows windows-smoke install \
+	install-server package server-package windows-package package-check quick fuzz fuzz-merge \
+	coverage web web-test screenshot server serve clean
 
 # Installs the Debian packages a target needs, when some are missing (see the script).
 NEEDS = tools/prerequisites.sh
@@ -71,21 +71,36 @@ quick:
 windows-smoke: windows quick
 	python3 tests/wine_smoke_test.py build/windows/numoteka.exe build/test/numoteka_quick
 
+# The game; and the world ranking's server with its page, when make server has built it (the page
+# comes from make web: make install-server runs both first).
+SERVER_INSTALL = cmake --build build/server && DESTDIR="$(DESTDIR)" cmake --install build/server \
+	--component server --prefix $(PREFIX)
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install build/release
+	if [ -f build/server/build.ninja ]; then $(SERVER_INSTALL); fi
+
+install-server: web server
+	$(SERVER_INSTALL)
 
 # build/release/numoteka-<version>-Linux.tar.gz and numoteka_<version>_<arch>.deb.
 package: build
 	$(NEEDS) package
 	cmake --build build/release --target package
 
+# build/server/numoteka-server_<version>_<arch>.deb: the server, its unit and the page of make web.
+server-package: web server
+	$(NEEDS) package
+	cmake --build build/server --target server_package
+
 # build/windows/numoteka-<version>-win64.zip.
 windows-package: windows
 	cmake --build build/windows --target package
 
-# Each package unpacked into a scratch folder and played from there.
-package-check: package windows-package quick
-	python3 tests/package_check.py build/release build/windows build/test/numoteka_quick
+# Each package unpacked into a scratch folder and played from there; the server's started from
+# there, with both .debs, and its page compared with build/web.
+package-check: package server-package windows-package quick
+	python3 tests/package_check.py build/release build/windows build/test/numoteka_quick \
+		build/server build/web
 
 # The fuzz targets with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer (clang), each
 # run for FUZZ_SECONDS; a crash fails, and its input stays in build/fuzz/crashes/<target>/.

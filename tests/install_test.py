@@ -5,11 +5,17 @@ the gzipped changelog, in Debian's places for a game. The installed program then
 --version, plays start-up to quit from another folder, creating nothing there nor in the home,
 and names in --help the data folder it keeps the ranking in.
 
+In a build with the server, its rules (component server, left out above) as make install uses
+them, with the prefix /usr/local: the program, its man page, copyright file and changelog, the
+page of build/web and a systemd unit that names the program there; without that page, a refusal
+that says to run make web.
+
 Usage: install_test.py CMAKE BUILD_DIR VERSION
 """
 import gzip
 import os
 import pwd
+import re
 import subprocess
 import sys
 import tempfile
@@ -29,9 +35,38 @@ def files_below(folder):
     return sorted(found)
 
 
+SERVER_INSTALLED = ["usr/local/lib/systemd/system/numoteka-server.service",
+                    "usr/local/sbin/numoteka-server",
+                    "usr/local/share/doc/numoteka-server/changelog.gz",
+                    "usr/local/share/doc/numoteka-server/copyright",
+                    "usr/local/share/man/man8/numoteka-server.8.gz"]
+
+
+def check_server_install(cmake, build, stage, failures):
+    page = os.path.join(SOURCE, "build", "web")
+    run = subprocess.run([cmake, "--install", build, "--component", "server", "--prefix",
+                          "/usr/local"], env=dict(os.environ, DESTDIR=stage),
+                         capture_output=True, text=True)
+    if not os.path.isfile(os.path.join(page, "index.html")):
+        if run.returncode == 0 or not re.search(r"run\s+'make\s+web'\s+first", run.stderr):
+            failures.append("the server installed without a page: status %d\n%s"
+                            % (run.returncode, run.stderr))
+        return
+    expected = sorted(SERVER_INSTALLED + [os.path.join("usr/local/share/numoteka/web", name)
+                                          for name in files_below(page)])
+    if run.returncode != 0 or files_below(stage) != expected:
+        failures.append("the server installed %r (status %d), expected %r\n%s"
+                        % (files_below(stage), run.returncode, expected, run.stderr))
+        return
+    with open(os.path.join(stage, SERVER_INSTALLED[0])) as unit:
+        if "\nExecStart=/usr/local/sbin/numoteka-server\n" not in unit.read():
+            failures.append("the installed unit does not start /usr/local/sbin/numoteka-server")
+
+
 def main():
     cmake, build, version = sys.argv[1:4]
     failures = []
+    checks = 11
     with tempfile.TemporaryDirectory() as scratch:
         stage = os.path.join(scratch, "stage")
         subprocess.run([cmake, "--install", build, "--prefix", "/usr"], check=True,
@@ -81,9 +116,14 @@ def main():
                                  capture_output=True, timeout=60)
             if not run.stdout.decode().endswith("\n  %s/numoteka\n" % folder):
                 failures.append("--help with %r: %r" % (variables, run.stdout[-80:]))
+
+        with open(os.path.join(build, "CMakeCache.txt")) as cache:
+            if "\nNUMOTEKA_SERVER:BOOL=ON\n" in cache.read():
+                checks += 1
+                check_server_install(cmake, build, os.path.join(scratch, "server"), failures)
     if failures:
         print("\n".join(failures))
-    print("install: %d passed, %d failed" % (11 - len(failures), len(failures)))
+    print("install: %d passed, %d failed" % (checks - len(failures), len(failures)))
     return 1 if failures else 0
 
 

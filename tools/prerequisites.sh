@@ -16,7 +16,8 @@ package_group() {
         test) echo g++ cmake ninja-build make libgtest-dev tmux python3 groff ;;
         bench) echo g++ cmake ninja-build make libbenchmark-dev wrk python3 ;;
         windows) echo cmake ninja-build make g++-mingw-w64-x86-64-posix wine64 ;;
-        package) echo dpkg-dev lintian ;;
+        # systemd-analyze (package systemd) checks the server's unit.
+        package) echo dpkg-dev lintian systemd ;;
         fuzz) echo cmake ninja-build make clang libclang-rt-14-dev ;;
         coverage) echo gcovr ;;
         # npm stands for the command: a nodejs package that carries npm itself will do.
