@@ -139,13 +139,14 @@ check(submit(alive[0], forge(won, b"8\n" + lines))[0] == 201, "a win stored afte
 # Replay workers: all of one server's stopped, a submission is told to try again, and they are
 # replaced; one that died is replaced before it is missed.
 server = alive[1]
-workers = lambda: [int(pid) for pid in subprocess.run(["pgrep", "-P", str(server.pid)], capture_output=True,
-                                                      text=True).stdout.split()]
+workers = lambda: [int(pid) for task in os.listdir("/proc/%d/task" % server.pid)
+                   for pid in open("/proc/%d/task/%s/children" % (server.pid, task)).read().split()]
 for pid in workers():
     os.kill(pid, signal.SIGSTOP)
 status, _, headers = submit(server, forge(won, b"7\n" + lines))
 check(status == 503 and headers["Retry-After"] == "1", "a stopped worker: %s" % status)
 dead = workers()
+check(len(dead) == 1, "the workers after one was replaced: %s" % dead)
 for pid in dead:
     os.kill(pid, signal.SIGKILL)
 
