@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "api_json.h"
 #include "fuzz_support.h"
 #include "request.h"
 

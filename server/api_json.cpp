@@ -1,23 +1,14 @@
 #include "api_json.h"
 
-#include <ctime>
 #include <nlohmann/json.hpp>
 
-#include "request.h"
+#include "clock.h"
+#include "console/console.h"
+#include "records/ranking.h"
 
 namespace numoteka::server {
 
 namespace {
-
-// "2026-12-08T03:04:05Z".
-std::string isoTime(int64_t ms) {
-    const time_t seconds = static_cast<time_t>(ms / 1000);
-    tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
 
 std::string text(const nlohmann::json& json) {
     return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -57,6 +48,10 @@ std::string rankingJson(Day day, int difficulty, const std::vector<RankedGame>& 
         ranking.push_back(gameJson(game));
     }
     return text({{"date", dayText(day)}, {"difficulty", difficulty}, {"ranking", ranking}});
+}
+
+std::string apiName(std::string_view cp932Name) {
+    return fromCp932(shownName(std::string(cp932Name).c_str()));
 }
 
 std::string errorJson(std::string_view reason) {

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "api_json.h"
+#include "clock.h"
 #include "request_log.h"
 #include "server_limits.h"
 
@@ -51,12 +52,6 @@ constexpr size_t LINGER_BYTES = 256 * 1024;
 constexpr std::chrono::seconds LINGER_TIME{2};
 // How long to wait before accepting again when the process may open no more files.
 constexpr std::chrono::milliseconds ACCEPT_RETRY{50};
-
-int64_t unixMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 bool sameWord(std::string_view a, std::string_view b) {
     return a.size() == b.size() && beast::iequals(a, b);
@@ -209,7 +204,7 @@ private:
         startedMs_ = unixMs();
         method_ = "-";
         target_ = "-";
-        client_ = peer_.to_string();
+        client_ = peer_;
         parser_.emplace();
         parser_->header_limit(static_cast<uint32_t>(limits::REQUEST_HEAD_BYTES));
         parser_->body_limit(limits::REQUEST_BODY_BYTES);
@@ -273,7 +268,7 @@ private:
         const auto& head = parser_->get();
         method_ = std::string(head.method_string());
         target_ = std::string(head.target());
-        client_ = clientOf(peer_, forwardedFor(head), state_.settings.trustedProxies).to_string();
+        client_ = clientOf(peer_, forwardedFor(head), state_.settings.trustedProxies);
     }
 
     // Every X-Forwarded-For line, in order, as one list.
@@ -295,11 +290,10 @@ private:
         if (!parser_->get().target().empty()) {
             noteRequest();
         }
-        if (stopping_ ||
-            (error != beast::error::timeout &&
-             (error == http::error::end_of_stream || error == asio::error::eof ||
-              error == asio::error::connection_reset || error == asio::error::operation_aborted ||
-              error == asio::error::bad_descriptor))) {
+        // Gone, or cancelled by the stop: no one to answer.
+        if (stopping_ || error == http::error::end_of_stream || error == asio::error::eof ||
+            error == asio::error::connection_reset || error == asio::error::operation_aborted ||
+            error == asio::error::bad_descriptor) {
             return close();
         }
         if (error == beast::error::timeout) {
@@ -386,7 +380,7 @@ private:
                 shared_from_this(), [this, date, body = std::move(request.body())] {
                     return state_.service.submitWin(
                         date ? std::optional<std::string_view>(*date) : std::nullopt, body,
-                        clientKey(clientAddress()));
+                        clientKey(client_));
                 });
         }
         if (rest == "ranking" && date) {
@@ -396,11 +390,6 @@ private:
             return sendAnswer(state_.service.dayRanking(*date, queryValue(query, "difficulty")));
         }
         sendError(http::status::not_found, "no such address");
-    }
-
-    IpAddress clientAddress() const {
-        IpAddress address;
-        return parseAddress(client_, address) ? address : peer_;
     }
 
     void notAllowed(const char* allowed) {
@@ -470,7 +459,8 @@ private:
     void log(int status, uint64_t bytes, std::string_view reason) const {
         const double ms =
             std::chrono::duration<double, std::milli>(Clock::now() - started_).count();
-        logRequest({startedMs_, client_, method_, target_, status, head_ ? 0 : bytes, ms, reason});
+        logRequest({startedMs_, client_.to_string(), method_, target_, status, head_ ? 0 : bytes,
+                    ms, reason});
         state_.metrics.request(Metrics::routeOf(target_.substr(0, target_.find('?'))), status,
                                ms / 1000);
     }
@@ -537,7 +527,7 @@ private:
     int64_t startedMs_ = 0;
     std::string method_ = "-";
     std::string target_ = "-";
-    std::string client_;
+    IpAddress client_;
 };
 
 // As many connections as the process may keep open files for, less some for the rest.

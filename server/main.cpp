@@ -7,6 +7,7 @@
 #include <string_view>
 #include <thread>
 
+#include "clock.h"
 #include "daily/replay_check.h"
 #include "http_server.h"
 #include "ranking_service.h"
@@ -19,12 +20,6 @@ namespace {
 
 using namespace numoteka;
 using namespace numoteka::server;
-
-int64_t unixMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 // What the program is started with to be a replay worker (see replay_workers.h).
 constexpr std::string_view REPLAY_WORKER = "--replay-worker";

@@ -4,9 +4,6 @@
 #include <optional>
 #include <string>
 
-#include "console/console.h"
-#include "records/ranking.h"
-
 namespace numoteka::server {
 
 int httpStatus(RefusalKind kind) {
@@ -81,10 +78,6 @@ VerifiedWin wonGame(const ReplayCheck& check) {
             refuse(RefusalKind::NOT_A_WIN, "the day's game in this replay is not won");
     }
     return check.win;
-}
-
-std::string apiName(std::string_view cp932Name) {
-    return fromCp932(shownName(std::string(cp932Name).c_str()));
 }
 
 }  // namespace numoteka::server

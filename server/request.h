@@ -47,7 +47,4 @@ Replay submittedReplay(std::string_view body, Day today, std::optional<Day> day 
 // day's game does, or whose day's game is not won.
 VerifiedWin wonGame(const ReplayCheck& check);
 
-// A name as the API shows it: UTF-8, with control characters as "?".
-std::string apiName(std::string_view cp932Name);
-
 }  // namespace numoteka::server

@@ -1,8 +1,9 @@
 #include "request_log.h"
 
 #include <cstdio>
-#include <ctime>
 #include <mutex>
+
+#include "clock.h"
 
 namespace numoteka::server {
 
@@ -66,14 +67,9 @@ std::string escapedForTerminal(std::string_view text) {
 }
 
 std::string logLine(const LoggedRequest& request) {
-    const time_t seconds = static_cast<time_t>(request.startMs / 1000);
-    tm utc{};
-    gmtime_r(&seconds, &utc);
-    char time[32];
-    std::strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%SZ", &utc);
     char duration[32];
     std::snprintf(duration, sizeof duration, "%.1fms", request.durationMs);
-    std::string line = time;
+    std::string line = isoTime(request.startMs);
     for (const std::string& field :
          {escapedForTerminal(request.client), escapedForTerminal(request.method),
           escapedForTerminal(request.target), std::to_string(request.status),

@@ -5,7 +5,7 @@ answer; then a GET among 500 slow and 500 idle connections, SIGTERM with them op
 server's peak memory: at most 32 MB above its idle figure, or under --most-memory-mb in all.
 
 Usage: server_abuse_test.py NUMOTEKA_SERVER [--most-memory-mb N]"""
-import contextlib, gzip, os, re, resource, shutil, signal, socket, sqlite3, subprocess, sys, tempfile, threading, \
+import contextlib, gzip, os, re, resource, shutil, signal, socket, sqlite3, sys, tempfile, threading, \
     time
 
 from test_run import TestRun
@@ -19,22 +19,12 @@ resource.setrlimit(resource.RLIMIT_NOFILE, (resource.getrlimit(resource.RLIMIT_N
 
 def start(*args, database="wins.db", user=None):
     """A server on a free port: (process, port), or (process, None) when it ended at start."""
-    log = open(os.path.join(scratch, "log"), "ab")
-    at = log.tell()
-    prefix = ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups"] if user else []
     # AddressSanitizer keeps up to 256 MB of freed memory to catch its use; 1 MB still catches a
     # use soon after, and leaves the server's own memory to be measured.
     sanitizer = os.environ.get("ASAN_OPTIONS", "") + ":quarantine_size_mb=1:thread_local_quarantine_size_kb=64"
-    server = subprocess.Popen(prefix + [program, "--port", "0", "--database", os.path.join(scratch, database), *args],
-                              stderr=log, env=dict(os.environ, ASAN_OPTIONS=sanitizer))
-    started.append(server)
-    while True:
-        text = open(log.name, "rb").read()[at:].decode(errors="replace")
-        if found := re.search(r"listening on http://\S+:(\d+)/", text):
-            return server, int(found.group(1))
-        if server.poll() is not None:
-            return server, None
-        time.sleep(0.02)
+    server = run.start_server([program, "--port", "0", "--database", os.path.join(scratch, database), *args],
+                              os.path.join(scratch, "log"), user, dict(os.environ, ASAN_OPTIONS=sanitizer))
+    return server, int(server.origin.rsplit(":", 1)[1]) if server.origin else None
 
 
 def log_text():

@@ -26,15 +26,9 @@ senders = itertools.count()
 
 def start(database, *args, user=None):
     log = tempfile.mktemp(dir=scratch)
-    prefix = ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups"] if user else []
-    server = subprocess.Popen(prefix + [program, "--port", "0", "--database", database, *args],
-                              stderr=open(log, "w"))
-    started.append(server)
-    while not (found := re.search(r"listening on (http://\S+)/", open(log).read())):
-        if server.poll() is not None:
-            sys.exit("a server ended at start:\n" + open(log).read())
-        time.sleep(0.02)
-    server.origin = found.group(1)
+    server = run.start_server([program, "--port", "0", "--database", database, *args], log, user)
+    if not server.origin:
+        sys.exit("a server ended at start:\n" + open(log).read())
     return server
 
 

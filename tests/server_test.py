@@ -36,15 +36,10 @@ def play(args, keys=""):
 
 
 def start():
-    logged = os.path.getsize(log) if os.path.exists(log) else 0
-    server = subprocess.Popen([program, "--port", "0", "--database", database],
-                              stderr=open(log, "a"))
-    servers.append(server)
-    while not (found := re.findall(r"listening on (http://\S+)/", open(log, "rb").read()[logged:].decode())):
-        if server.poll() is not None:
-            sys.exit("server: it ended at start with status %d:\n%s" % (server.returncode, open(log).read()))
-        time.sleep(0.05)
-    return server, resetting_proxy(found[0]) if reset_every else found[0]
+    server = run.start_server([program, "--port", "0", "--database", database], log)
+    if not server.origin:
+        sys.exit("server: it ended at start with status %d:\n%s" % (server.returncode, open(log).read()))
+    return server, resetting_proxy(server.origin) if reset_every else server.origin
 
 
 def resetting_proxy(origin):

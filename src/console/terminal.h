@@ -43,8 +43,8 @@ int readByte();
 // Shows `size` bytes on the terminal; returns once they are sent.
 void write(const char* bytes, size_t size);
 
-// A daily game's result, its line in UTF-8, for a terminal that
-// offers more than showing them (a web page's copy button); others have shown them already.
+// A daily game's result, its line in UTF-8, for a terminal that offers more than showing it (a
+// web page's share bar); others have shown the line already.
 void share(const SharedGame& game);
 
 }  // namespace numoteka::terminal

@@ -28,11 +28,6 @@ constexpr int difficultyIndex(Difficulty difficulty) {
     return difficulty >= '1' && difficulty <= '3' ? difficulty - '1' : -1;
 }
 
-// The difficulty of a table's place 0 to 2.
-constexpr Difficulty difficultyAt(int index) {
-    return static_cast<Difficulty>('1' + index);
-}
-
 extern PlayerRecord g_players[2];
 
 }  // namespace numoteka

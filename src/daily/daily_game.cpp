@@ -11,11 +11,17 @@ namespace numoteka {
 
 namespace {
 
+// How the line to share names a difficulty (UTF-8).
 constexpr const char* DIFFICULTY_WORDS[3] = {"ふつう", "かんたん", "むずかしい"};
 
 // By outcome: the line's word, and how the result is told to a page.
 constexpr const char* OUTCOME_WORDS[3] = {"勝利", "敗北", "ギブアップ"};
 constexpr const char* OUTCOME_NAMES[3] = {"won", "lost", "gave-up"};
+
+const char* difficultyWord(Difficulty difficulty) {
+    const int index = difficultyIndex(difficulty);
+    return index >= 0 ? DIFFICULTY_WORDS[index] : "?";
+}
 
 // The run's daily game while it plays.
 DailyGame* g_daily = nullptr;
@@ -50,11 +56,6 @@ void sayDailyResult(const MatchEnd& end) {
 }
 
 }  // namespace
-
-const char* difficultyWord(Difficulty difficulty) {
-    const int index = difficultyIndex(difficulty);
-    return index >= 0 ? DIFFICULTY_WORDS[index] : "?";
-}
 
 int runDailyGame(DailyGame& daily) {
     g_daily = &daily;

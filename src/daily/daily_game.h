@@ -22,7 +22,4 @@ struct DailyGame {
 // game's end in `daily`. Returns the exit status.
 int runDailyGame(DailyGame& daily);
 
-// How the line to share names a difficulty: "ふつう", "かんたん", "むずかしい" (UTF-8).
-const char* difficultyWord(Difficulty difficulty);
-
 }  // namespace numoteka
