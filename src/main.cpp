@@ -1,4 +1,4 @@
-#include "core/command_line.h"
+#include "command_line.h"
 
 int main(int argc, char** argv) {
     return numoteka::runProgram(argc, argv);

@@ -1,6 +1,6 @@
 // The command line of the real program: options and their errors, --seed against the game
 // played in-process, and the ranking folder from the option or the environment.
-#include "core/command_line.h"
+#include "command_line.h"
 
 #include <sys/wait.h>
 

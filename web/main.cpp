@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/command_line.h"
+#include "command_line.h"
 
 // The page's side, which clang-format leaves alone. Each body is one line to the compiler: no //
 // comments in them.

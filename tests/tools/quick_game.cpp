@@ -3,7 +3,7 @@
 // save's n-th file operation, as if it were killed there, for tests of what a save leaves.
 #include <cstdlib>
 
-#include "core/command_line.h"
+#include "command_line.h"
 #include "core/primitives.h"
 #include "records/ranking.h"
 

@@ -1,4 +1,4 @@
-#include "core/command_line.h"
+#include "command_line.h"
 
 #include <getopt.h>
 
