@@ -12,10 +12,15 @@ PREFIX ?= /usr/local
 # How long `make fuzz` runs each fuzz target.
 FUZZ_SECONDS ?= 60
 
+# Warnings are errors in the builds of developers (tests, benchmark, fuzzers); the builds that
+# players and packagers make (play, install, packages, the server, the page) take WERROR=ON only
+# when asked, as CI does.
+WERROR ?= OFF
+
 build:
 	$(NEEDS) play
 	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF \
-		-DCMAKE_INSTALL_PREFIX=$(PREFIX)
+		-DNUMOTEKA_WERROR=$(WERROR) -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 	cmake --build build/release
 
 play: build
@@ -24,7 +29,7 @@ play: build
 # The test build: Debug, AddressSanitizer and UndefinedBehaviorSanitizer, the world ranking's
 # server and its tests among the rest.
 TEST_BUILD = cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNUMOTEKA_SANITIZE=ON \
-	-DNUMOTEKA_TESTS=ON -DNUMOTEKA_SERVER=ON
+	-DNUMOTEKA_TESTS=ON -DNUMOTEKA_SERVER=ON -DNUMOTEKA_WERROR=ON
 
 test:
 	$(NEEDS) test server
@@ -41,7 +46,8 @@ bench: bench-build server
 
 bench-build:
 	$(NEEDS) bench
-	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF -DNUMOTEKA_BENCH=ON
+	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF -DNUMOTEKA_BENCH=ON \
+		-DNUMOTEKA_WERROR=ON
 	cmake --build build/bench
 
 # The benchmark of the commit BASE built beside this one, both run in turns ROUNDS times.
@@ -51,14 +57,16 @@ bench-compare: bench-build
 	rm -rf build/bench-base
 	mkdir -p build/bench-base/src
 	git archive $(BASE) | tar -x -C build/bench-base/src
-	cmake -S build/bench-base/src -B build/bench-base/build -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF -DNUMOTEKA_BENCH=ON
+	cmake -S build/bench-base/src -B build/bench-base/build -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF -DNUMOTEKA_BENCH=ON \
+		-DNUMOTEKA_WERROR=OFF
 	cmake --build build/bench-base/build
 	python3 bench/compare.py build/bench-base/build/numoteka_bench build/bench/numoteka_bench $(ROUNDS)
 
 # numoteka.exe for Windows, cross-compiled with MinGW-w64.
 windows:
 	$(NEEDS) windows
-	cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF
+	cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF \
+		-DNUMOTEKA_WERROR=$(WERROR)
 	cmake --build build/windows
 
 # The game with its pauses shortened, from the test build: the checks replay games with it.
@@ -107,7 +115,8 @@ package-check: package server-package windows-package quick
 fuzz:
 	$(NEEDS) fuzz server
 	cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-		-DCMAKE_CXX_COMPILER=clang++ -DNUMOTEKA_FUZZ=ON -DNUMOTEKA_TESTS=OFF -DNUMOTEKA_SERVER=ON
+		-DCMAKE_CXX_COMPILER=clang++ -DNUMOTEKA_FUZZ=ON -DNUMOTEKA_TESTS=OFF -DNUMOTEKA_SERVER=ON \
+		-DNUMOTEKA_WERROR=ON
 	cmake --build build/fuzz
 	fuzz/run_fuzzers.sh build/fuzz $(FUZZ_SECONDS)
 
@@ -121,7 +130,7 @@ fuzz-merge:
 coverage:
 	$(NEEDS) test coverage
 	cmake -S . -B build/coverage -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNUMOTEKA_COVERAGE=ON \
-		-DNUMOTEKA_TESTS=ON
+		-DNUMOTEKA_TESTS=ON -DNUMOTEKA_WERROR=ON
 	cmake --build build/coverage
 	find build/coverage -name '*.gcda' -delete
 	ctest --test-dir build/coverage --output-on-failure; status=$$?; \
@@ -138,7 +147,8 @@ web: export NODE_PATH := /usr/share/nodejs
 web:
 	$(NEEDS) web
 	cd web && npm ci --no-audit --no-fund
-	emcmake cmake -S . -B build/web-cmake -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel
+	emcmake cmake -S . -B build/web-cmake -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
+		-DNUMOTEKA_WERROR=$(WERROR)
 	cmake --build build/web-cmake
 
 # The page's line editor in Node alone, then the page in headless Chromium, checked against the
@@ -159,7 +169,7 @@ screenshot: web quick
 server:
 	$(NEEDS) play server
 	cmake -S . -B build/server -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF \
-		-DNUMOTEKA_SERVER=ON
+		-DNUMOTEKA_SERVER=ON -DNUMOTEKA_WERROR=$(WERROR)
 	cmake --build build/server
 
 # The page and the server, started on http://localhost:$(SERVE_PORT)/ with the database

@@ -17,7 +17,6 @@ else()
   # from; build/release/numoteka, which `make play` runs, keeps System below the working folder.
   add_executable(numoteka_installed src/installed_main.cpp)
   target_link_libraries(numoteka_installed PRIVATE numoteka_program)
-  target_compile_options(numoteka_installed PRIVATE -Wall -Wextra -Wpedantic -Werror)
   set_target_properties(numoteka_installed PROPERTIES OUTPUT_NAME numoteka
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/installed)
   install(TARGETS numoteka_installed RUNTIME DESTINATION games)

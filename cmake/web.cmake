@@ -15,7 +15,7 @@ target_compile_options(numoteka_game PRIVATE -fexceptions)
 
 add_executable(numoteka web/main.cpp)
 target_link_libraries(numoteka PRIVATE numoteka_program)
-target_compile_options(numoteka PRIVATE -Wall -Wextra -Wpedantic -Werror -fexceptions)
+target_compile_options(numoteka PRIVATE -fexceptions)
 # The reads of the terminal and the store's locks wait for the browser: ASYNCIFY puts the
 # game's stack aside meanwhile, for the calls into the page that src/console/terminal_web.cpp
 # and src/records/store_lock_web.cpp declare with EM_ASYNC_JS.
