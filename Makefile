@@ -17,14 +17,17 @@ FUZZ_SECONDS ?= 60
 # when asked, as CI does.
 WERROR ?= OFF
 
+# Builds a tree quietly: a line when there is work, the output only when it fails (see the script).
+QUIET_BUILD = tools/quiet_build.sh
+
 build:
-	$(NEEDS) play
-	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF \
-		-DNUMOTEKA_WERROR=$(WERROR) -DCMAKE_INSTALL_PREFIX=$(PREFIX)
-	cmake --build build/release
+	@$(NEEDS) play
+	@$(QUIET_BUILD) numoteka build/release cmake -S . -B build/release -G Ninja \
+		-DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF -DNUMOTEKA_WERROR=$(WERROR) \
+		-DCMAKE_INSTALL_PREFIX=$(PREFIX)
 
 play: build
-	./build/release/numoteka
+	@./build/release/numoteka
 
 # The test build: Debug, AddressSanitizer and UndefinedBehaviorSanitizer, the world ranking's
 # server and its tests among the rest.
@@ -140,16 +143,21 @@ coverage:
 		--sort-percentage --branches build/coverage && \
 	exit $$status
 
-# The game in a web page, in build/web: WebAssembly built with Emscripten's CMake toolchain,
-# and xterm.js at the version web/package-lock.json pins. Debian's Emscripten finds the
-# modules of its JavaScript tools through NODE_PATH.
-web: export NODE_PATH := /usr/share/nodejs
-web:
+# The page's npm packages (xterm.js) at the versions web/package-lock.json pins, installed again
+# only when the lock file is newer than what npm last installed from it.
+NODE_MODULES = web/node_modules/.package-lock.json
+$(NODE_MODULES): web/package-lock.json
 	$(NEEDS) web
 	cd web && npm ci --no-audit --no-fund
-	emcmake cmake -S . -B build/web-cmake -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
-		-DNUMOTEKA_WERROR=$(WERROR)
-	cmake --build build/web-cmake
+	touch $@
+
+# The game in a web page, in build/web: WebAssembly built with Emscripten's CMake toolchain,
+# and xterm.js. Debian's Emscripten finds the modules of its JavaScript tools through NODE_PATH.
+web: export NODE_PATH := /usr/share/nodejs
+web: $(NODE_MODULES)
+	@$(NEEDS) web
+	@$(QUIET_BUILD) "the web page" build/web-cmake emcmake cmake -S . -B build/web-cmake -G Ninja \
+		-DCMAKE_BUILD_TYPE=MinSizeRel -DNUMOTEKA_WERROR=$(WERROR)
 
 # The page's line editor in Node alone, then the page in headless Chromium, checked against the
 # native game; with the server built (make server), the world ranking on the page it serves as
@@ -167,10 +175,9 @@ screenshot: web quick
 
 # numoteka-server, the world ranking of the daily game (Release), in build/server.
 server:
-	$(NEEDS) play server
-	cmake -S . -B build/server -G Ninja -DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF \
-		-DNUMOTEKA_SERVER=ON -DNUMOTEKA_WERROR=$(WERROR)
-	cmake --build build/server
+	@$(NEEDS) play server
+	@$(QUIET_BUILD) numoteka-server build/server cmake -S . -B build/server -G Ninja \
+		-DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF -DNUMOTEKA_SERVER=ON -DNUMOTEKA_WERROR=$(WERROR)
 
 # The page and the server, started on http://localhost:$(SERVE_PORT)/ with the database
 # build/numoteka.db; Ctrl-C stops it.
