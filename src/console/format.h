@@ -17,46 +17,81 @@ inline constexpr size_t FORMAT_VALUES_LIMIT = 8;
 inline constexpr int FORMAT_WIDTH_LIMIT = 99;
 inline constexpr int FORMAT_PRECISION_LIMIT = 9;
 
+namespace format_check {
+
+// Not constexpr: reaching it while compiling is the error.
+inline void formatError(const char*) {}
+
+constexpr int readNumber(const char*& at) {
+    int number = 0;
+    for (; *at >= '0' && *at <= '9'; ++at) {
+        number = number < 1000 ? number * 10 + (*at - '0') : number;
+    }
+    return number;
+}
+
+}  // namespace format_check
+
+// The conversions of a format in their order, each 's', 'd' or 'f'.
+struct FormatConversions {
+    char kinds[FORMAT_VALUES_LIMIT] = {};
+    size_t count = 0;
+};
+
+// Reads a format's directives, refusing any it does not know. Only consteval constructors call
+// it, so it runs while compiling; it is not consteval itself because clang 14, the page's
+// compiler, takes a consteval call inside a consteval function for one at run time.
+constexpr FormatConversions formatConversions(const char* text) {
+    using format_check::formatError;
+    FormatConversions found;
+    for (const char* at = text; *at != '\0'; ++at) {
+        if (*at != '%') {
+            continue;
+        }
+        ++at;
+        if (*at == '%') {
+            continue;
+        }
+        if (*at == '-') {
+            ++at;
+        }
+        if (*at == '0') {
+            formatError("no flag but \"-\": fields are filled with spaces");
+        }
+        if (format_check::readNumber(at) > FORMAT_WIDTH_LIMIT) {
+            formatError("the field is too wide");
+        }
+        if (*at == '.') {
+            ++at;
+            if (format_check::readNumber(at) > FORMAT_PRECISION_LIMIT || *at != 'f') {
+                formatError("a precision is only known for %f, up to 9");
+            }
+        }
+        if (*at != 's' && *at != 'd' && *at != 'f') {
+            formatError("unknown directive");
+        }
+        if (found.count == FORMAT_VALUES_LIMIT) {
+            formatError("too many values for one format");
+        }
+        found.kinds[found.count++] = *at;
+    }
+    return found;
+}
+
 template <typename... Args>
 class BasicFormat {
 public:
     consteval BasicFormat(const char* text) : text_(text) {
         static_assert(sizeof...(Args) <= FORMAT_VALUES_LIMIT, "too many values for one format");
         constexpr char expected[] = {formatKind<Args>()..., '\0'};
-        size_t argument = 0;
-        for (const char* at = text; *at != '\0'; ++at) {
-            if (*at != '%') {
-                continue;
+        const FormatConversions found = formatConversions(text);
+        for (size_t i = 0; i < found.count; ++i) {
+            if (i == sizeof...(Args) || expected[i] != found.kinds[i]) {
+                format_check::formatError("the directive does not fit its argument");
             }
-            ++at;
-            if (*at == '%') {
-                continue;
-            }
-            if (*at == '-') {
-                ++at;
-            }
-            if (*at == '0') {
-                formatError("no flag but \"-\": fields are filled with spaces");
-            }
-            if (readNumber(at) > FORMAT_WIDTH_LIMIT) {
-                formatError("the field is too wide");
-            }
-            if (*at == '.') {
-                ++at;
-                if (readNumber(at) > FORMAT_PRECISION_LIMIT || *at != 'f') {
-                    formatError("a precision is only known for %f, up to 9");
-                }
-            }
-            if (*at != 's' && *at != 'd' && *at != 'f') {
-                formatError("unknown directive");
-            }
-            if (argument == sizeof...(Args) || expected[argument] != *at) {
-                formatError("the directive does not fit its argument");
-            }
-            ++argument;
         }
-        if (argument != sizeof...(Args)) {
-            formatError("more arguments than directives");
+        if (found.count != sizeof...(Args)) {
+            format_check::formatError("more arguments than directives");
         }
     }
 
@@ -65,14 +100,6 @@ public:
     }
 
 private:
-    static consteval int readNumber(const char*& at) {
-        int number = 0;
-        for (; *at >= '0' && *at <= '9'; ++at) {
-            number = number < 1000 ? number * 10 + (*at - '0') : number;
-        }
-        return number;
-    }
-
     template <typename Kind>
     static consteval char formatKind() {
         if constexpr (std::is_same_v<Kind, const char*>) {
@@ -83,9 +110,6 @@ private:
             return 'd';
         }
     }
-
-    // Not constexpr: reaching it while compiling is the error.
-    static void formatError(const char*) {}
 
     const char* text_;
 };
