@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <type_traits>
+
+#include "console/language.h"
 
 namespace numoteka {
 
@@ -78,6 +81,22 @@ constexpr FormatConversions formatConversions(const char* text) {
     return found;
 }
 
+// Whether a translation takes the values of its source: the same conversions in the same order
+// (widths and flags may differ, for the layout of its language).
+constexpr bool sameConversions(const char* source, const char* translation) {
+    const FormatConversions wanted = formatConversions(source);
+    const FormatConversions found = formatConversions(translation);
+    if (found.count != wanted.count) {
+        return false;
+    }
+    for (size_t i = 0; i < found.count; ++i) {
+        if (found.kinds[i] != wanted.kinds[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 template <typename... Args>
 class BasicFormat {
 public:
@@ -95,6 +114,7 @@ public:
         }
     }
 
+    // The text of the sources, in Japanese: say() shows it in the run's language.
     const char* text() const {
         return text_;
     }
@@ -148,14 +168,40 @@ struct FormatValue {
     requires std::is_integral_v<T> FormatValue(T value) : integer(value) {}
 };
 
+// A format of the sources, Japanese, in the run's language (console/language.h), filled.
 void sayValues(const char* format, const FormatValue* values);
+std::string formattedValues(const char* format, const FormatValue* values);
 
-// printf into the console. The format is turned into code page 932 before it is filled, so
-// "%s" takes code page 932 names and field widths count its bytes.
+// The console keeps each format prepared in the run's language; setLanguage() has it forget them.
+void forgetPreparedFormats();
+
+// printf into the console, in the run's language. The format is turned into code page 932
+// before it is filled, so "%s" takes code page 932 names and field widths count its bytes.
 template <typename... Args>
 void say(Format<Args...> format, const Args&... args) {
     const FormatValue values[] = {FormatValue(args)..., FormatValue(0)};
     sayValues(format.text(), values);
+}
+
+// say() for a format that tells `count` of something: a translation may say "1 turn" but
+// "2 turns". The extraction of the catalogue knows these calls by name.
+template <typename... Args>
+void sayCount(Format<Args...> format, long long count, const Args&... args) {
+    const FormatValue values[] = {FormatValue(args)..., FormatValue(0)};
+    sayValues(localizedCount(format.text(), count), values);
+}
+
+// What say() and sayCount() would write, as code page 932 text.
+template <typename... Args>
+std::string formatted(Format<Args...> format, const Args&... args) {
+    const FormatValue values[] = {FormatValue(args)..., FormatValue(0)};
+    return formattedValues(format.text(), values);
+}
+
+template <typename... Args>
+std::string formattedCount(Format<Args...> format, long long count, const Args&... args) {
+    const FormatValue values[] = {FormatValue(args)..., FormatValue(0)};
+    return formattedValues(localizedCount(format.text(), count), values);
 }
 
 }  // namespace numoteka
