@@ -1,7 +1,7 @@
 # Thin wrapper: the commands the README names.
 .PHONY: play build test bench bench-build bench-compare windows windows-smoke install \
 	install-server package server-package windows-package package-check quick fuzz fuzz-merge \
-	coverage web web-test screenshot server serve clean
+	coverage web web-test screenshot server serve messages clean
 
 # Installs the Debian packages a target needs, when some are missing (see the script).
 NEEDS = tools/prerequisites.sh
@@ -184,6 +184,16 @@ server:
 SERVE_PORT ?= 8080
 serve: web server
 	./build/server/numoteka-server --port $(SERVE_PORT) --database build/numoteka.db --web build/web
+
+# The catalogue of messages: its template, po/numoteka.pot, made again from the sources' texts and
+# merged into each translation, where a new text waits empty (or fuzzy, beside a text like it)
+# for its translation; until it has one, the game does not build.
+messages:
+	$(NEEDS) test
+	python3 tools/extract_messages.py . po/numoteka.pot
+	for po in po/*.po; do \
+		msgmerge --quiet --update --backup=none --no-wrap --add-location=file $$po po/numoteka.pot; \
+	done
 
 clean:
 	rm -rf build

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -30,6 +31,7 @@ constexpr int SEED_OPTION = 0x100;
 constexpr int RANKING_DIR_OPTION = 0x101;
 constexpr int DAILY_OPTION = 0x102;
 constexpr int REPLAY_OPTION = 0x103;
+constexpr int LANG_OPTION = 0x104;
 
 constexpr option LONG_OPTIONS[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -38,6 +40,7 @@ constexpr option LONG_OPTIONS[] = {
     {"ranking-dir", required_argument, nullptr, RANKING_DIR_OPTION},
     {"daily", optional_argument, nullptr, DAILY_OPTION},
     {"replay", required_argument, nullptr, REPLAY_OPTION},
+    {"lang", required_argument, nullptr, LANG_OPTION},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -62,6 +65,7 @@ constexpr const char* USAGE_GAMES =
     "      --daily[=DATE]     今日のゲームを遊ぶ（日本時間の日付ごとに全員同じさいころ）\n"
     "                         DATE（YYYY-MM-DD、2000-01-01 から今日まで）でその日のゲーム\n"
     "      --replay=CODE      リプレイコード CODE のゲームを再生する\n"
+    "      --lang=LANG        ゲームの言語（ja は日本語、en は英語。省略時は ja）\n"
     "\n"
     "今日のゲームが終わると、共有用の1行とリプレイコードを表示します。\n"
     "環境変数 NUMOTEKA_RANKING_DIR も --ranking-dir と同じ働きをします（オプションが優先）。\n";
@@ -80,10 +84,38 @@ struct Settings {
     std::optional<Replay> replay;
 };
 
-// Every complaint is one line in the GNU style, then the hint, and the program gives up.
-int refuse(const std::string& complaint) {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", PROGRAM, complaint.c_str(), PROGRAM);
+// A text of the run's language as the terminal shows it: UTF-8, or Shift_JIS in such a locale.
+std::string forTerminal(const std::string& utf8) {
+    return encodingFromLocale() == TerminalEncoding::ShiftJis ? toCp932(utf8) : utf8;
+}
+
+// Writes a complaint, its %s filled with `words` as they were typed, then the hint.
+int refuseWith(const char* complaint, const char* const* words) {
+    std::string line;
+    std::string literal;
+    for (const char* at = localized(complaint); *at != '\0'; ++at) {
+        if (*at != '%' || *++at == '%') {
+            literal += *at;
+            continue;
+        }
+        while (*at != 's') {
+            ++at;  // a width: the words are written whole
+        }
+        line += forTerminal(literal) + *words++;
+        literal.clear();
+    }
+    line += forTerminal(literal);
+    std::fprintf(stderr, "%s: %s\n%s\n", PROGRAM, line.c_str(),
+                 forTerminal(localized("詳しくは 'numoteka --help' を見てください。")).c_str());
     return 2;
+}
+
+// Every complaint is one line in the GNU style, then the hint, and the program gives up. Each %s
+// stands for a word of the command line.
+template <typename... Words>
+int refuse(Format<Words...> complaint, const Words&... words) {
+    const char* filling[] = {words..., nullptr};
+    return refuseWith(complaint.text(), filling);
 }
 
 const char* longName(int value) {
@@ -98,26 +130,56 @@ const char* longName(int value) {
 // getopt_long's own messages are turned off: on Windows they name the program by its path.
 // Its return and optopt say what went wrong with argv[optind - 1].
 int refuseOption(int result, char** argv) {
-    const std::string given = argv[optind - 1];
+    const char* given = argv[optind - 1];
     if (optopt == 0) {
-        return refuse("unrecognized option '" + given + "'");
+        return refuse("オプション '%s' はありません", given);
     }
-    if ((optopt == 'h' || optopt == 'V') && given.starts_with("--")) {
-        return refuse(std::string("option '--") + longName(optopt) + "' doesn't allow an argument");
+    if ((optopt == 'h' || optopt == 'V') && std::string_view(given).starts_with("--")) {
+        return refuse("オプション '--%s' は引数をとりません", longName(optopt));
     }
     if (result == ':') {
-        return refuse(std::string("option '--") + longName(optopt) + "' requires an argument");
+        return refuse("オプション '--%s' には引数が必要です", longName(optopt));
     }
-    return refuse(std::string("invalid option -- '") + static_cast<char>(optopt) + "'");
+    const char letter[] = {static_cast<char>(optopt), '\0'};
+    return refuse("オプション -- '%s' はありません", letter);
+}
+
+// The language the command line asks for, looked for before the options are read, so that
+// everything they bring is said in it. A name of no language is refused with the options.
+Language languageAsked(int argc, char** argv) {
+    std::vector<char*> arguments(argv, argv + argc);
+    arguments.push_back(nullptr);
+    Language language = Language::JAPANESE;
+    opterr = 0;
+    optind = 0;
+    for (int result = 0; result != -1;) {
+        result = getopt_long(argc, arguments.data(), SHORT_OPTIONS, LONG_OPTIONS, nullptr);
+        if (result == LANG_OPTION) {
+            languageNamed(optarg, language);
+        }
+    }
+    return language;
+}
+
+// A date given to --daily as the next word, which --daily does not take: the word after a bare
+// "--daily" that reads as a day.
+bool dateAfterDaily(int argc, char** argv, const char* stray) {
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::string_view(argv[i]) == "--daily" && std::string_view(argv[i + 1]) == stray) {
+            return parseDay(stray).has_value();
+        }
+    }
+    return false;
 }
 
 int showUsage(const std::string& ownFolder) {
     attachTerminal(encodingFromLocale(), false);
     const bool own = !ownFolder.empty();
-    writeText(toCp932(USAGE));
-    writeText(toCp932(own ? USAGE_OWN_FOLDER : USAGE_SYSTEM_FOLDER));
-    writeText(toCp932(USAGE_GAMES));
-    writeText(toCp932(own ? USAGE_OWN_FOLDER_MADE + ownFolder + "\n" : USAGE_SYSTEM_FOLDER_MADE));
+    writeText(toCp932(localized(USAGE)));
+    writeText(toCp932(localized(own ? USAGE_OWN_FOLDER : USAGE_SYSTEM_FOLDER)));
+    writeText(toCp932(localized(USAGE_GAMES)));
+    writeText(toCp932(own ? localized(USAGE_OWN_FOLDER_MADE) + ownFolder + "\n"
+                          : localized(USAGE_SYSTEM_FOLDER_MADE)));
     flushOutput();
     return 0;
 }
@@ -151,9 +213,11 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
     // getopt_long may reorder the arguments it is given, so it works on a copy.
     std::vector<char*> arguments(argv, argv + argc);
     arguments.push_back(nullptr);
+    setLanguage(languageAsked(argc, argv));
     Settings settings;
     opterr = 0;
-    optind = 0;  // start afresh, should the program be run twice in one process
+    optind = 0;  // start afresh, after the look for the language and should the program be run
+                 // twice in one process
     for (;;) {
         const int result =
             getopt_long(argc, arguments.data(), SHORT_OPTIONS, LONG_OPTIONS, nullptr);
@@ -167,8 +231,7 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
                 return showVersion();
             case SEED_OPTION:
                 if (!parseSeed(optarg, settings.seed)) {
-                    return refuse(std::string("invalid seed '") + optarg +
-                                  "' (a decimal number from 0 to 4294967295)");
+                    return refuse("種 '%s' は使えません（0 から 4294967295 までの10進数）", optarg);
                 }
                 settings.seeded = true;
                 break;
@@ -176,8 +239,9 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
                 const Day today = dayInJapan(static_cast<int64_t>(std::time(nullptr)));
                 settings.daily = optarg == nullptr ? std::optional(today) : parseDay(optarg);
                 if (!settings.daily || *settings.daily > today) {
-                    return refuse(std::string("invalid date '") + optarg +
-                                  "' (YYYY-MM-DD, from 2000-01-01 to today in Japan)");
+                    return refuse(
+                        "日付 '%s' は使えません（YYYY-MM-DD、2000-01-01 から日本時間の今日まで）",
+                        optarg);
                 }
                 break;
             }
@@ -185,25 +249,39 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
                 settings.replay = decodeReplay(optarg);
                 if (!settings.replay) {
                     return refuse(
-                        "invalid replay code (cut short, changed, or not from this game)");
+                        "リプレイコードが正しくありません（途中で切れているか、"
+                        "書きかえられているか、このゲームのものではありません）");
                 }
                 break;
             case RANKING_DIR_OPTION:
                 if (*optarg == '\0') {
-                    return refuse("option '--ranking-dir' needs a folder name, not an empty one");
+                    return refuse(
+                        "オプション '--ranking-dir' にはフォルダの名前が必要です"
+                        "（空の名前は使えません）");
                 }
                 settings.rankingFolder = optarg;
                 break;
+            case LANG_OPTION: {
+                Language language = Language::JAPANESE;
+                if (!languageNamed(optarg, language)) {
+                    return refuse("言語 '%s' はありません（ja か en）", optarg);
+                }
+                break;
+            }
             default:
                 return refuseOption(result, arguments.data());
         }
     }
     if (optind < argc) {
-        return refuse(std::string("unexpected argument '") + arguments[optind] + "'");
+        const char* stray = arguments[optind];
+        if (dateAfterDaily(argc, argv, stray)) {
+            return refuse("余計な引数 '%s' があります（--daily=%s のことですか？）", stray, stray);
+        }
+        return refuse("余計な引数 '%s' があります", stray);
     }
     // A seed, a day and a replay each choose the game.
     if (settings.seeded + settings.daily.has_value() + settings.replay.has_value() > 1) {
-        return refuse("only one of '--seed', '--daily' and '--replay' may be given");
+        return refuse("'--seed'、'--daily'、'--replay' のうち指定できるのは1つだけです");
     }
     // An empty variable counts as unset, so that the default can be had back by clearing it.
     const char* variable = std::getenv(RANKING_VARIABLE);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "daily/replay_code.h"
@@ -30,7 +31,7 @@ TEST(CommandLine, OptionsAnswerOrRefuseWithTheirStatus) {
         std::vector<std::string> arguments;
         int status;
         std::string out;
-        std::string complaint;  // the line on standard error, without "numoteka: "
+        std::string complaint;  // the line on standard error in English, without "numoteka: "
         bool wholeOut = true;   // else `out` is the start of standard output
         const char* locale = "C.UTF-8";
     };
@@ -68,7 +69,11 @@ TEST(CommandLine, OptionsAnswerOrRefuseWithTheirStatus) {
         {{"--daily=9999-01-01"}, 2, "", "invalid date '9999-01-01" + badDate},
         {{"--daily=" + dayText(today)}, 0, OPENING + FAREWELL, ""},
         {{"--daily=" + tomorrow}, 2, "", "invalid date '" + tomorrow + badDate},
-        {{"--daily", "2026-12-08"}, 2, "", "unexpected argument '2026-12-08'"},
+        {{"--daily", "2026-12-08"},
+         2,
+         "",
+         "unexpected argument '2026-12-08' (did you mean --daily=2026-12-08?)"},
+        {{"--daily", "2026-12-32"}, 2, "", "unexpected argument '2026-12-32'"},
         {{"--replay"}, 2, "", "option '--replay' requires an argument"},
         {{"--replay=AZTkHsRu"}, 2, "", badCode},
         {{"--seed", "1", "--daily"}, 2, "", onlyOne},
@@ -79,12 +84,17 @@ TEST(CommandLine, OptionsAnswerOrRefuseWithTheirStatus) {
     };
     ScratchFolder scratch("numoteka_options_");
     for (const Case& item : cases) {
+        // The complaints are asked for in English; Japanese ones are the next test's.
+        std::vector<std::string> arguments = item.arguments;
+        if (!item.complaint.empty()) {
+            arguments.insert(arguments.begin(), "--lang=en");
+        }
         std::string given;
-        for (const std::string& argument : item.arguments) {
+        for (const std::string& argument : arguments) {
             given += " [" + argument + "]";
         }
         SCOPED_TRACE(given);
-        Invocation invocation{item.arguments};
+        Invocation invocation{arguments};
         invocation.locale = item.locale;
         const ProgramRun result = runBinary(invocation);
         EXPECT_EQ(result.status, item.status);
@@ -99,6 +109,47 @@ TEST(CommandLine, OptionsAnswerOrRefuseWithTheirStatus) {
     }
     // No option makes a folder at start-up.
     EXPECT_TRUE(fs::is_empty(scratch.path()));
+}
+
+TEST(CommandLine, ComplaintsAreJapaneseUnlessEnglishIsAsked) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string complaint;  // UTF-8; the whole of standard error but "numoteka: "
+        const char* locale = "C.UTF-8";
+    };
+    const std::string tryHelp = "\n詳しくは 'numoteka --help' を見てください。\n";
+    const std::string unknown = "オプション '--bogus' はありません" + tryHelp;
+    const Case cases[] = {
+        {{"--bogus"}, unknown},
+        {{"--bogus"}, unknown, "ja_JP.SJIS"},
+        {{"--bogus"}, unknown, "en_US.UTF-8"},  // the locale never chooses the language
+        {{"--lang=ja", "--bogus"}, unknown},
+        {{"--bogus", "--lang", "en"}, "unrecognized option '--bogus'" + TRY_HELP},
+        {{"--lang=en", "--bogus"}, "unrecognized option '--bogus'" + TRY_HELP, "ja_JP.SJIS"},
+        {{"--seed=x"}, "種 'x' は使えません（0 から 4294967295 までの10進数）" + tryHelp},
+        {{"--daily=1999-12-31"},
+         "日付 '1999-12-31' は使えません（YYYY-MM-DD、2000-01-01 から日本時間の今日まで）" +
+             tryHelp},
+        {{"--daily", "2026-12-01"},
+         "余計な引数 '2026-12-01' があります（--daily=2026-12-01 のことですか？）" + tryHelp},
+        {{"--lang=fr"}, "言語 'fr' はありません（ja か en）" + tryHelp},
+        {{"--lang=fr", "--lang=en"}, "invalid language 'fr' (ja or en)" + TRY_HELP},
+    };
+    for (const Case& item : cases) {
+        SCOPED_TRACE(item.arguments.front() + " " + item.locale);
+        Invocation invocation{item.arguments};
+        invocation.locale = item.locale;
+        const ProgramRun result = runBinary(invocation);
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.out, "");
+        const std::string expected = "numoteka: " + item.complaint;
+        const bool shiftJis = std::string_view(item.locale).ends_with(".SJIS");
+        EXPECT_EQ(result.err, shiftJis ? cp932(expected.c_str()) : expected);
+    }
+    // Help in English, the locale's encoding or not.
+    Invocation help{{"--lang=en", "-h"}};
+    help.locale = "ja_JP.SJIS";
+    EXPECT_TRUE(runBinary(help).out.starts_with("Usage: numoteka [OPTION]...\n"));
 }
 
 TEST(CommandLine, ParseSeedTakesPlainDecimalsInRange) {

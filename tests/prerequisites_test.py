@@ -13,9 +13,9 @@ FAKES = {"id": 'echo "$FAKE_UID"', "npm": "exit 0",
                  'install ok installed\\n\\n" "$p" ;; *) s=1 ;; esac; done; exit $s',
          "apt-get": 'echo "apt-get $* ($DEBIAN_FRONTEND)" >> ../log',
          "sudo": 'echo "sudo $*" >> ../log'}
-PLAY = "install -y --no-install-recommends g++ cmake ninja-build make"
-HELD = ("g++ cmake ninja-build make libgtest-dev tmux python3 groff emscripten nodejs chromium "
-        "fonts-noto-cjk fonts-dejavu-core python3-fonttools python3-brotli")
+PLAY = "install -y --no-install-recommends g++ cmake ninja-build make python3"
+HELD = ("g++ cmake ninja-build make libgtest-dev tmux python3 groff gettext emscripten nodejs "
+        "chromium fonts-noto-cjk fonts-dejavu-core python3-fonttools python3-brotli")
 ROOT_UPDATE = "apt-get update ()"
 CASES = [  # groups, uid, installed, stand-ins left out; status, what ran, what it must say
     ("play", "0", "", "", 0, [ROOT_UPDATE, "apt-get %s (noninteractive)" % PLAY], ""),

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Runs the Windows build under Wine with piped input: its command line answered as the Linux
-build answers it, start-up to quit, a game given up, and a won game saved into a ranking folder
+build answers it, start-up to quit, a game given up (in English too), and a won game saved into a
+ranking folder
 named on the command line (made with its parents) and then shown through the environment
 variable. The ranking files the .exe writes must be the very bytes the Linux build writes for
 the same game. Two .exe games held at the save prompt of their wins then save into one folder
@@ -195,7 +196,8 @@ def main():
     with tempfile.TemporaryDirectory() as scratch:
         wine = Wine(exe, os.path.join(scratch, "prefix"))
 
-        for arguments in (["--version"], ["-h"], ["--bogus"], ["--seed", "0x1"], ["stray"]):
+        for arguments in (["--version"], ["-h"], ["--bogus"], ["--seed", "0x1"], ["stray"],
+                          ["--lang=en", "-h"], ["--bogus", "--lang=en"], ["--daily", "2026-12-01"]):
             folder = fresh_folder(scratch, "options")
             ours = wine.play(b"2\n", folder, arguments)
             theirs = play_linux(quick, b"2\n", folder, arguments)
@@ -211,6 +213,13 @@ def main():
         status, shown, _ = wine.play(typed, fresh_folder(scratch, "give_up"))
         checks.expect(status == 0 and shown == sjis(OPENING + GIVE_UP + MENU + FAREWELL),
                       "give-up game: status %d, screen %r" % (status, shown))
+        # In English: what the Linux build shows, ASCII but the name typed.
+        folder = fresh_folder(scratch, "english")
+        ours = wine.play(typed, folder, ["--lang=en"])
+        theirs = play_linux(quick, typed, folder, ["--lang=en"])
+        checks.expect(ours == theirs and ours[1].replace(sjis("たろう"), b"").isascii()
+                      and b"1.Roll the die" in ours[1],
+                      "English give-up game: %r\nLinux: %r" % (ours, theirs))
 
         typed = KEYS * keys_until_saved(quick, SEED, scratch)
         windows = fresh_folder(scratch, "windows")
@@ -252,7 +261,7 @@ def main():
                       and shown.startswith(ours[1][:-len(sjis(FAREWELL))]),
                       "daily replay: %r\nLinux: %r" % (ours[1][-300:], theirs[1][-300:]))
         changed = code[:-1] + ("A" if code[-1] != "A" else "B")
-        status, _, complaint = wine.play(b"", folder, ["--replay=" + changed])
+        status, _, complaint = wine.play(b"", folder, ["--lang=en", "--replay=" + changed])
         checks.expect(status == 2 and b"invalid replay code" in complaint,
                       "a changed code: status %d, %r" % (status, complaint))
 

@@ -12,13 +12,15 @@ set -euo pipefail
 # The packages of each group, the one place that lists them.
 package_group() {
     case "$1" in
-        play) echo g++ cmake ninja-build make ;;
-        test) echo g++ cmake ninja-build make libgtest-dev tmux python3 groff ;;
+        # python3 makes the catalogue of messages into the game's tables; gettext checks and
+        # merges the catalogue's files.
+        play) echo g++ cmake ninja-build make python3 ;;
+        test) echo g++ cmake ninja-build make python3 libgtest-dev tmux groff gettext ;;
         bench) echo g++ cmake ninja-build make libbenchmark-dev wrk python3 ;;
-        windows) echo cmake ninja-build make g++-mingw-w64-x86-64-posix wine64 ;;
+        windows) echo cmake ninja-build make python3 g++-mingw-w64-x86-64-posix wine64 ;;
         # systemd-analyze (package systemd) checks the server's unit.
         package) echo dpkg-dev lintian systemd ;;
-        fuzz) echo cmake ninja-build make clang libclang-rt-14-dev ;;
+        fuzz) echo cmake ninja-build make python3 clang libclang-rt-14-dev ;;
         coverage) echo gcovr ;;
         # npm stands for the command: a nodejs package that carries npm itself will do.
         # The page's font is cut from fonts-noto-cjk; its test draws with fonts-dejavu-core only.

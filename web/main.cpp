@@ -1,7 +1,8 @@
 // The game in a web page: the program of src/main.cpp on a command line made by the page from
 // its address: "--seed=N" for ?seed=N, "--daily" or "--daily=DATE" for ?daily, "--replay=CODE"
 // for ?replay=CODE, at most one of them. A seed the command line would refuse is left out, and
-// the clock seeds the game; a bad date or code ends the program with status 2.
+// the clock seeds the game; a bad date or code ends the program with status 2. ?lang=en in the
+// address adds "--lang=en".
 // The rankings live in the browser's storage, in a folder mounted on IndexedDB.
 #include <emscripten/emscripten.h>
 
@@ -26,6 +27,11 @@ EM_JS(void, numoteka_mount_storage, (const char* folder), {
     FS.mount(IDBFS, {}, path);
 });
 
+// Whether the page's address asks for the game in English: ?lang=en.
+EM_JS(int, numoteka_address_asks_english, (), {
+    return new URLSearchParams(location.search).get('lang') === 'en' ? 1 : 0;
+});
+
 // programEnded() of Module["terminal"], the object the page hands the game (web/game_terminal.js).
 EM_JS(void, numoteka_program_ended, (int status), {
     Module["terminal"].programEnded(status);
@@ -45,6 +51,9 @@ int main(int argc, char** argv) {
     setenv("LANG", "C.UTF-8", 1);
     numoteka_mount_storage(RANKING_FOLDER);
     std::vector<std::string> words = {"numoteka", "--ranking-dir", RANKING_FOLDER};
+    if (numoteka_address_asks_english() != 0) {
+        words.emplace_back("--lang=en");
+    }
     for (int i = 1; i < argc; ++i) {
         const std::string_view word = argv[i];
         uint32_t seed = 0;

@@ -42,7 +42,7 @@ struct alignas(64) PreparedFormat {
 
 PreparedFormat prepareFormat(const char* format) {
     PreparedFormat prepared;
-    const std::string text = toCp932(format);
+    const std::string text = toCp932(localized(format));
     std::string literal;
     const auto endLiteral = [&] {
         for (int look = 0; look < LOOK_COUNT; ++look) {
@@ -86,7 +86,8 @@ PreparedFormat prepareFormat(const char* format) {
 }
 
 // Prepared formats by the address of their text, which stands for the text for the whole run
-// (formats are string literals).
+// (formats are string literals), in the run's language: another language forgets them, so that
+// the lookup stays the one of a single table.
 std::unordered_map<const char*, PreparedFormat> g_preparedFormats;
 
 // The first time a format is said. Kept out of line: the lookup of a format already prepared
@@ -171,6 +172,18 @@ char* fillFormat(char* at, const PreparedFormat& prepared, const FormatValue* va
 }
 
 }  // namespace
+
+void forgetPreparedFormats() {
+    g_preparedFormats.clear();
+}
+
+std::string formattedValues(const char* format, const FormatValue* values) {
+    const PreparedFormat& prepared = preparedFormat(format);
+    std::string text(filledRoom(prepared, values, LOOK_CP932), '\0');
+    text.resize(
+        static_cast<size_t>(fillFormat(text.data(), prepared, values, LOOK_CP932) - text.data()));
+    return text;
+}
 
 void sayValues(const char* format, const FormatValue* values) {
     const PreparedFormat& prepared = preparedFormat(format);

@@ -130,7 +130,7 @@ void sendLoserBack(int winner, int loser) {
     }
     const int backCount = rollDie() / 2 + 1;
     say("\n\t%d!!\n\n", backCount);
-    say("%sさん%dマス戻ります\n\n", loserRecord.name, backCount);
+    sayCount("%sさん%dマス戻ります\n\n", backCount, loserRecord.name, backCount);
     waitKey();
     subtractFloored(loserRecord.position, backCount);
     showBoard();

@@ -26,9 +26,11 @@ int winnerOver(int hand) {
 
 // Texts of each hand, indexed by hand - 1: the human's column at normal and hard, the
 // computer's hand word, and the easy line, where the computer always shows the hand that loses.
+// Translators: each hand stands under its player's name, which begins in column 16 and 40.
 constexpr Format<> HUMAN_COLUMNS[3] = {"\t\t　　グー！　　\t\t　　", "\t\t　　チョキ！　\t\t　　",
                                        "\t\t　　パー！　　\t\t　　"};
 constexpr Format<> HAND_WORDS[3] = {"グー！\n\n", "チョキ！\n\n", "パー！\n\n"};
+// Translators: as in the columns above, each hand under its player's name.
 constexpr Format<> EASY_LINES[3] = {"\t\t　　グー！　　\t\t　　チョキ！\n",
                                     "\t\t　　チョキ！　\t\t　　パー！\n",
                                     "\t\t　　パー！　　\t\t　　グー！\n"};

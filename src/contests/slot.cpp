@@ -80,7 +80,7 @@ void playSlot(int player, Difficulty difficulty) {
             delayPause();
             say("ストップ！\n");
         }
-        say("\n\t%s\n\n", toCp932(SYMBOL_TEXTS[symbol]).c_str());
+        say("\n\t%s\n\n", toCp932(localized(SYMBOL_TEXTS[symbol])).c_str());
         ++shown[symbol];
     }
 

@@ -52,7 +52,7 @@ void enterName() {
         // The line feed is consumed, not stored; bytes beyond what the field holds are dropped.
         readLine(name, sizeof name);
         if (name[0] == '\0') {
-            const std::string nameless = toCp932("名無し");
+            const std::string nameless = toCp932(localized("名無し"));
             std::memcpy(name, nameless.c_str(), nameless.size() + 1);
         }
         if (std::strlen(name) <= NAME_LIMIT) {
@@ -118,7 +118,7 @@ int32_t playRounds(Difficulty difficulty) {
     for (int32_t turnCount = 1;; ++turnCount) {
         int gaveUp = 0;
         if (human.restTurns != 0) {
-            say("%sさんはあと%d回休みです\n", human.name, human.restTurns);
+            sayCount("%sさんはあと%d回休みです\n", human.restTurns, human.name, human.restTurns);
             waitKey();
             --human.restTurns;
         } else {
@@ -128,7 +128,8 @@ int32_t playRounds(Difficulty difficulty) {
             return turnCount;
         }
         if (computer.restTurns != 0) {
-            say("%sさんはあと%d回休みです\n", computer.name, computer.restTurns);
+            sayCount("%sさんはあと%d回休みです\n", computer.restTurns, computer.name,
+                     computer.restTurns);
             waitKey();
             --computer.restTurns;
         } else {

@@ -41,15 +41,20 @@ int boardIndent(int32_t position) {
 }
 
 void sayIndent(int32_t position) {
-    // The widest indent, made once; a full-width space is two bytes of code page 932.
-    static const std::string widest = [] {
-        std::string spaces;
+    // The widest indent, made once in each language, of cells as wide as a square of the board.
+    static std::string widest[LANGUAGE_COUNT];
+    static size_t cellBytes[LANGUAGE_COUNT];
+    const int language = static_cast<int>(g_language);
+    if (widest[language].empty()) {
+        // Translators: one cell of the board's indent, as wide as a square of the board's line.
+        const std::string cell = toCp932(localized("　"));
         for (int i = boardIndent(GOAL_POSITION); i > 0; --i) {
-            spaces += toCp932("　");
+            widest[language] += cell;
         }
-        return spaces;
-    }();
-    writeText(std::string_view(widest).substr(0, 2 * static_cast<size_t>(boardIndent(position))));
+        cellBytes[language] = cell.size();
+    }
+    writeText(std::string_view(widest[language])
+                  .substr(0, cellBytes[language] * static_cast<size_t>(boardIndent(position))));
 }
 
 }  // namespace
@@ -104,6 +109,8 @@ void showBoard() {
     say("\n");
     sayIndent(g_players[PLAYER_HUMAN].position);
     say("プ\n");
+    // Translators: the markers stand over and under their squares: " [START]" is four cells of
+    // the indent wide, each bar and square one, and a marker stands in the first of its square.
     say(" [START]―□□□□◆□□□□◆□□□□◆□□□□◆□□□□◆□□□□―[GOAL]\n");
     sayIndent(g_players[PLAYER_COMPUTER].position);
     say("コ\n\n");
@@ -117,7 +124,7 @@ void setupComputer(Difficulty difficulty) {
         if (opponent.difficulty != difficulty) {
             continue;
         }
-        const std::string name = toCp932(opponent.name);
+        const std::string name = toCp932(localized(opponent.name));
         std::memcpy(computer.name, name.c_str(), name.size() + 1);
         computer.hp = opponent.hp;
         computer.attack = opponent.attack;

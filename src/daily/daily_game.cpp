@@ -18,6 +18,11 @@ constexpr const char* DIFFICULTY_WORDS[3] = {"ふつう", "かんたん", "む�
 constexpr const char* OUTCOME_WORDS[3] = {"勝利", "敗北", "ギブアップ"};
 constexpr const char* OUTCOME_NAMES[3] = {"won", "lost", "gave-up"};
 
+// A word of the line, in the run's language and code page 932.
+std::string lineWord(const char* word) {
+    return toCp932(localized(word));
+}
+
 const char* difficultyWord(Difficulty difficulty) {
     const int index = difficultyIndex(difficulty);
     return index >= 0 ? DIFFICULTY_WORDS[index] : "?";
@@ -26,11 +31,12 @@ const char* difficultyWord(Difficulty difficulty) {
 // The run's daily game while it plays.
 DailyGame* g_daily = nullptr;
 
-// The line to share, in UTF-8: "ぬもてか 2026-12-08 ふつう 勝利 24ターン".
+// The line to share, in code page 932: "ぬもてか 2026-12-08 ふつう 勝利 24ターン".
 std::string dailyLine(Day day, const MatchEnd& end) {
-    return "ぬもてか " + dayText(day) + " " + difficultyWord(end.difficulty) + " " +
-           OUTCOME_WORDS[static_cast<int>(end.outcome)] + " " + std::to_string(end.turns) +
-           "ターン";
+    return formattedCount("ぬもてか %s %s %s %dターン", end.turns, dayText(day).c_str(),
+                          lineWord(difficultyWord(end.difficulty)).c_str(),
+                          lineWord(OUTCOME_WORDS[static_cast<int>(end.outcome)]).c_str(),
+                          end.turns);
 }
 
 // Says the day's line and replay code once the day's game has ended: what the player shares.
@@ -46,7 +52,7 @@ void sayDailyResult(const MatchEnd& end) {
     shared.difficulty = difficultyIndex(end.difficulty) + 1;
     shared.outcome = OUTCOME_NAMES[static_cast<int>(end.outcome)];
     shared.turns = end.turns;
-    shared.line = toCp932(dailyLine(daily.day, end));
+    shared.line = dailyLine(daily.day, end);
     say("\n%s\n", shared.line.c_str());
     if (const std::optional<std::string_view> typed = recordedInput()) {
         shared.code = encodeReplay({dailySeed(daily.day), daily.day, std::string(*typed)});

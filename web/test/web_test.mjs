@@ -20,6 +20,7 @@ import path from 'node:path';
 import { chromium, devices } from 'playwright-core';
 
 const FAREWELL = 'ゲームを終了します\n\n\n' + '/'.repeat(76) + '\n\n\n';
+const ENGLISH_FAREWELL = 'Quitting the game\n\n\n' + '/'.repeat(76) + '\n\n\n';
 const PLAY_AGAIN = 'Enterキーでもう一度遊べます\n';
 const SAVED = 'セーブしました！\n';
 const SAVE_PROMPT = 'セーブしますか？';
@@ -67,12 +68,13 @@ const named = (text, rubbedOut) => ({
 const toSavePrompt = (name, presses) => [keys('1'), name, keys('1'), ...Array(presses).fill(keys('11'))];
 
 // The native game's output (UTF-8) for `lines` and then the end of input, its rankings in a new
-// folder (a copy of `from`, if given), which is returned too.
-function playNative(seed, lines, from) {
+// folder (a copy of `from`, if given), which is returned too; in English with `english`.
+function playNative(seed, lines, from, english = false) {
   const folder = fs.mkdtempSync(path.join(scratch, 'ranking-'));
   if (from) fs.cpSync(from, folder, { recursive: true });
   const env = { ...process.env, LANG: 'C.UTF-8', LC_ALL: '', LC_CTYPE: '', NUMOTEKA_RANKING_DIR: '' };
-  const game = spawn(quick, ['--seed', String(seed), '--ranking-dir', folder], { cwd: scratch, env });
+  const language = english ? ['--lang=en'] : [];
+  const game = spawn(quick, ['--seed', String(seed), '--ranking-dir', folder, ...language], { cwd: scratch, env });
   game.stdin.end(lines.map((line) => line.text + '\n').join(''));
   const output = [];
   game.stdout.on('data', (chunk) => output.push(chunk));
@@ -82,14 +84,15 @@ function playNative(seed, lines, from) {
 
 // What the native game shows before it waits for each line: shown[k] before line k + 1, and
 // the last all of it (with `quits`, the last line ends the program).
-async function dialogue(seed, lines, from, quits = false) {
+async function dialogue(seed, lines, from, quits = false, english = false) {
   const shown = [];
+  const farewell = english ? ENGLISH_FAREWELL : FAREWELL;
   const play = async (count) => {
     for (; count <= lines.length; count += 2) {
-      const { output } = await playNative(seed, lines.slice(0, count), from);
+      const { output } = await playNative(seed, lines.slice(0, count), from, english);
       const ends = quits && count === lines.length;
-      if (!ends && !output.endsWith(FAREWELL)) throw new Error(`seed ${seed}: no farewell`);
-      shown[count] = ends ? output : output.slice(0, -FAREWELL.length);
+      if (!ends && !output.endsWith(farewell)) throw new Error(`seed ${seed}: no farewell`);
+      shown[count] = ends ? output : output.slice(0, -farewell.length);
     }
   };
   await Promise.all([play(0), play(1)]); // two at a time: the machine has two cores
@@ -290,6 +293,22 @@ async function wonGame(browser, origin) {
   await waitForScreen(page, played + padded(shown[0], widths), widths, 'played again');
   await page.reload();
   await playAlong(page, ranking, shownAfter, widths, 'ranking after a reload');
+  await context.close();
+}
+
+// ?lang=en: the game in English, as the native game shows it with --lang=en, ASCII but the name
+// typed in Japanese.
+async function englishGame(browser, origin) {
+  const lines = toSavePrompt(composed('たろう'), 30);
+  const shown = await dialogue(1, lines, null, false, true);
+  const context = await browser.newContext();
+  const page = await context.newPage();
+  await page.goto(`${origin}/?seed=1&lang=en`);
+  const widths = await widthsOf(page, shown.at(-1));
+  const played = await playAlong(page, lines, shown, widths, 'English game');
+  console.log(`English game: ${lines.length} lines typed, ${played ? 'shown as the native game shows them' : 'failed'}`);
+  check(played !== null && /^[\0-\x7F]*$/.test(shown.at(-1).replaceAll('たろう', '')),
+    'the English game shows more than ASCII and the name');
   await context.close();
 }
 
@@ -528,6 +547,7 @@ const browser = await chromium.launch({
 try {
   const opening = await startUp(browser, origin);
   await wonGame(browser, origin);
+  await englishGame(browser, origin);
   await phoneGame(browser, origin);
   await twoSaves(browser, origin);
   await dailyReplay(browser, origin);
