@@ -30,6 +30,7 @@ constexpr int SEED_OPTION = 0x100;
 constexpr int RANKING_DIR_OPTION = 0x101;
 constexpr int DAILY_OPTION = 0x102;
 constexpr int REPLAY_OPTION = 0x103;
+constexpr int REPLAY_SPEED_OPTION = 0x104;
 
 constexpr option LONG_OPTIONS[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -38,6 +39,7 @@ constexpr option LONG_OPTIONS[] = {
     {"ranking-dir", required_argument, nullptr, RANKING_DIR_OPTION},
     {"daily", optional_argument, nullptr, DAILY_OPTION},
     {"replay", required_argument, nullptr, REPLAY_OPTION},
+    {"replay-speed", required_argument, nullptr, REPLAY_SPEED_OPTION},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -62,6 +64,9 @@ constexpr const char* USAGE_GAMES =
     "      --daily[=DATE]     今日のゲームを遊ぶ（日本時間の日付ごとに全員同じさいころ）\n"
     "                         DATE（YYYY-MM-DD、2000-01-01 から今日まで）でその日のゲーム\n"
     "      --replay=CODE      リプレイコード CODE のゲームを再生する\n"
+    "                         （ランキングにもプレイ記録にも残さない）\n"
+    "      --replay-speed=N   リプレイの速さ（1、2、4 倍、0 は待たない）\n"
+    "                         端末への出力では省略時 1、ほかは 0\n"
     "\n"
     "今日のゲームが終わると、共有用の1行とリプレイコードを表示します。\n"
     "環境変数 NUMOTEKA_RANKING_DIR も --ranking-dir と同じ働きをします（オプションが優先）。\n";
@@ -78,7 +83,41 @@ struct Settings {
     std::string rankingFolder;  // empty for the default folder
     std::optional<Day> daily;
     std::optional<Replay> replay;
+    std::optional<int> replaySpeed;
 };
+
+// What a replay says before and after the game it plays back, aside from the game's own bytes.
+constexpr Format<const char*> REPLAY_BEGINS = "リプレイ: %s の今日のゲーム（記録はされません）\n";
+constexpr Format<> REPLAY_ENDS =
+    "リプレイ: ここまで（今日のゲームは numoteka --daily で遊べます）\n";
+
+// The speeds a replay plays at; 0 waits not at all.
+constexpr int REPLAY_SPEEDS[] = {0, 1, 2, 4};
+
+// Plays back `replay` as the daily game of its day, which it never saves.
+int playReplay(Replay& replay, std::optional<int> speed) {
+    setSavesReplayed(true);
+    // Paced for a person who watches; to a pipe or a file at once.
+    setPaceSpeed(speed.value_or(terminalIsWatched() ? 1 : 0));
+    const std::string date = dayText(replay.day);
+    offerReplay(date);
+    if (!terminalShowsPanels()) {
+        beginAside();
+        say(REPLAY_BEGINS, date.c_str());
+        endAside();
+    }
+    replayInput(std::move(replay.typed));
+    DailyGame daily;
+    daily.day = replay.day;
+    daily.replay = true;
+    const int status = runDailyGame(daily);
+    if (!terminalShowsPanels()) {
+        beginAside();
+        say(REPLAY_ENDS);
+        endAside();
+    }
+    return status;
+}
 
 // Every complaint is one line in the GNU style, then the hint, and the program gives up.
 int refuse(const std::string& complaint) {
@@ -188,6 +227,20 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
                         "invalid replay code (cut short, changed, or not from this game)");
                 }
                 break;
+            case REPLAY_SPEED_OPTION: {
+                const std::string_view given = optarg;
+                settings.replaySpeed.reset();
+                for (const int speed : REPLAY_SPEEDS) {
+                    if (given == std::to_string(speed)) {
+                        settings.replaySpeed = speed;
+                    }
+                }
+                if (!settings.replaySpeed) {
+                    return refuse(std::string("invalid replay speed '") + optarg +
+                                  "' (0, 1, 2 or 4)");
+                }
+                break;
+            }
             case RANKING_DIR_OPTION:
                 if (*optarg == '\0') {
                     return refuse("option '--ranking-dir' needs a folder name, not an empty one");
@@ -205,6 +258,9 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
     if (settings.seeded + settings.daily.has_value() + settings.replay.has_value() > 1) {
         return refuse("only one of '--seed', '--daily' and '--replay' may be given");
     }
+    if (settings.replaySpeed && !settings.replay) {
+        return refuse("option '--replay-speed' goes with '--replay'");
+    }
     // An empty variable counts as unset, so that the default can be had back by clearing it.
     const char* variable = std::getenv(RANKING_VARIABLE);
     if (settings.rankingFolder.empty() && variable != nullptr) {
@@ -215,15 +271,12 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
     } else if (!ownFolder.empty()) {
         setOwnRankingFolder(ownFolder);
     }
-    if (settings.replay) {
-        settings.daily = settings.replay->day;
-    }
-    if (!settings.daily && !settings.seeded) {
+    if (!settings.daily && !settings.seeded && !settings.replay) {
         settings.seed = static_cast<uint32_t>(std::time(nullptr));
     }
     attachTerminal(encodingFromLocale());
     if (settings.replay) {
-        replayInput(std::move(settings.replay->typed));
+        return playReplay(*settings.replay, settings.replaySpeed);
     }
     if (!settings.daily) {
         return runGame(settings.seed);

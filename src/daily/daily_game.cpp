@@ -46,6 +46,7 @@ void sayDailyResult(const MatchEnd& end) {
     shared.difficulty = difficultyIndex(end.difficulty) + 1;
     shared.outcome = OUTCOME_NAMES[static_cast<int>(end.outcome)];
     shared.turns = end.turns;
+    shared.replay = daily.replay;
     shared.line = toCp932(dailyLine(daily.day, end));
     say("\n%s\n", shared.line.c_str());
     if (const std::optional<std::string_view> typed = recordedInput()) {

@@ -13,6 +13,8 @@ namespace numoteka {
 // A run's daily game: its day, and once it has ended, how, and the human's name in it.
 struct DailyGame {
     Day day = 0;
+    // A replay: its game is told as the game it plays back was, and is never recorded.
+    bool replay = false;
     std::optional<MatchEnd> end;
     char name[sizeof PlayerRecord::name] = {};
 };
