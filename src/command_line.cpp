@@ -110,6 +110,7 @@ int playReplay(Replay& replay, std::optional<int> speed) {
     DailyGame daily;
     daily.day = replay.day;
     daily.replay = true;
+    daily.practice = replay.practice;
     const int status = runDailyGame(daily);
     if (!terminalShowsPanels()) {
         beginAside();

@@ -82,6 +82,24 @@ TEST(Replay, CodesHoldTheirLinesAndRefuseEveryChange) {
     EXPECT_FALSE(tokenLines(literal + std::string(2000, '\x9f')));
 }
 
+TEST(Replay, APracticeGameKeepsItsMarkAtTheEndAlone) {
+    const Replay practice{dailySeed(42), 42, "1\nたろう\n1\n", true};
+    const std::optional<Replay> back = decodeReplay(encodeReplay(practice));
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(back->practice);
+    EXPECT_EQ(back->typed, practice.typed);
+    EXPECT_FALSE(decodeReplay(encodeReplay({dailySeed(42), 42, practice.typed}))->practice);
+    // The mark is one token, 0xC1, after every line; anywhere else, or with other bits, refused.
+    const std::string lines = lineTokens(practice.typed);
+    bool marked = false;
+    EXPECT_EQ(tokenLines(lines + "\xC1", &marked), practice.typed);
+    EXPECT_TRUE(marked);
+    for (const std::string& tokens :
+         {"\xC1" + lines, lines + "\xC1\xC1", lines + "\xC0", lines + "\xC3", lines + "\xDF"}) {
+        EXPECT_FALSE(tokenLines(tokens)) << tokens;
+    }
+}
+
 // The code in what a daily game showed.
 std::string codeShown(const std::string& shown) {
     const std::string label = "\nリプレイコード ";

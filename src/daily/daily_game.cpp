@@ -26,11 +26,12 @@ const char* difficultyWord(Difficulty difficulty) {
 // The run's daily game while it plays.
 DailyGame* g_daily = nullptr;
 
-// The line to share, in UTF-8: "ぬもてか 2026-12-08 ふつう 勝利 24ターン".
-std::string dailyLine(Day day, const MatchEnd& end) {
+// The line to share, in UTF-8: "ぬもてか 2026-12-08 ふつう 勝利 24ターン", and a practice game's
+// "ぬもてか 2026-12-08 ふつう 勝利 24ターン（練習）".
+std::string dailyLine(Day day, const MatchEnd& end, bool practice) {
     return "ぬもてか " + dayText(day) + " " + difficultyWord(end.difficulty) + " " +
            OUTCOME_WORDS[static_cast<int>(end.outcome)] + " " + std::to_string(end.turns) +
-           "ターン";
+           "ターン" + (practice ? "（練習）" : "");
 }
 
 // Says the day's line and replay code once the day's game has ended: what the player shares.
@@ -47,10 +48,12 @@ void sayDailyResult(const MatchEnd& end) {
     shared.outcome = OUTCOME_NAMES[static_cast<int>(end.outcome)];
     shared.turns = end.turns;
     shared.replay = daily.replay;
-    shared.line = toCp932(dailyLine(daily.day, end));
+    shared.practice = daily.practice;
+    shared.line = toCp932(dailyLine(daily.day, end, daily.practice));
     say("\n%s\n", shared.line.c_str());
     if (const std::optional<std::string_view> typed = recordedInput()) {
-        shared.code = encodeReplay({dailySeed(daily.day), daily.day, std::string(*typed)});
+        shared.code =
+            encodeReplay({dailySeed(daily.day), daily.day, std::string(*typed), daily.practice});
         say("リプレイコード %s\n", shared.code.c_str());
     }
     shareGame(shared);

@@ -15,6 +15,8 @@ struct DailyGame {
     Day day = 0;
     // A replay: its game is told as the game it plays back was, and is never recorded.
     bool replay = false;
+    // Not the day's official game; a replay's is what the game it plays back was.
+    bool practice = false;
     std::optional<MatchEnd> end;
     char name[sizeof PlayerRecord::name] = {};
 };
