@@ -192,6 +192,7 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
     std::vector<char*> arguments(argv, argv + argc);
     arguments.push_back(nullptr);
     Settings settings;
+    const Day today = dayInJapan(static_cast<int64_t>(std::time(nullptr)));
     opterr = 0;
     optind = 0;  // start afresh, should the program be run twice in one process
     for (;;) {
@@ -213,7 +214,6 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
                 settings.seeded = true;
                 break;
             case DAILY_OPTION: {
-                const Day today = dayInJapan(static_cast<int64_t>(std::time(nullptr)));
                 settings.daily = optarg == nullptr ? std::optional(today) : parseDay(optarg);
                 if (!settings.daily || *settings.daily > today) {
                     return refuse(std::string("invalid date '") + optarg +
@@ -284,6 +284,7 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
     }
     DailyGame daily;
     daily.day = *settings.daily;
+    daily.today = today;
     return runDailyGame(daily);
 }
 

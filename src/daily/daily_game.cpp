@@ -4,6 +4,7 @@
 #include <string>
 
 #include "console/console.h"
+#include "daily/play_log.h"
 #include "daily/recording.h"
 #include "daily/replay_code.h"
 
@@ -14,9 +15,12 @@ namespace {
 // How the line to share names a difficulty (UTF-8).
 constexpr const char* DIFFICULTY_WORDS[3] = {"ふつう", "かんたん", "むずかしい"};
 
-// By outcome: the line's word, and how the result is told to a page.
+// By outcome: the line's word.
 constexpr const char* OUTCOME_WORDS[3] = {"勝利", "敗北", "ギブアップ"};
-constexpr const char* OUTCOME_NAMES[3] = {"won", "lost", "gave-up"};
+
+constexpr Format<> PRACTICE_OF_A_PAST_DAY = "過ぎた日のゲームは練習です（成績には入りません）\n";
+constexpr Format<> PRACTICE_AFTER_TODAYS =
+    "今日の公式のゲームはもう終わっています。このゲームは練習です（成績には入りません）\n";
 
 const char* difficultyWord(Difficulty difficulty) {
     const int index = difficultyIndex(difficulty);
@@ -35,6 +39,7 @@ std::string dailyLine(Day day, const MatchEnd& end, bool practice) {
 }
 
 // Says the day's line and replay code once the day's game has ended: what the player shares.
+// A game played here is entered in the play log first, which tells whether it is practice.
 void sayDailyResult(const MatchEnd& end) {
     DailyGame& daily = *g_daily;
     if (daily.end) {
@@ -42,19 +47,34 @@ void sayDailyResult(const MatchEnd& end) {
     }
     daily.end = end;
     std::memcpy(daily.name, g_players[PLAYER_HUMAN].name, sizeof daily.name);
+    const std::optional<std::string_view> typed = recordedInput();
+    const auto codeOf = [&](bool practice) {
+        return typed
+                   ? encodeReplay({dailySeed(daily.day), daily.day, std::string(*typed), practice})
+                   : std::string();
+    };
+    const bool entered = !daily.replay && daily.today;
+    if (entered) {
+        const PlayRecord game{daily.day, end.difficulty, end.outcome, end.turns, codeOf(false)};
+        daily.practice = enterDailyGame(game, *daily.today) == Entered::PRACTICE;
+    }
     SharedGame shared;
     shared.date = dayText(daily.day);
     shared.difficulty = difficultyIndex(end.difficulty) + 1;
-    shared.outcome = OUTCOME_NAMES[static_cast<int>(end.outcome)];
+    shared.outcome = outcomeName(end.outcome);
     shared.turns = end.turns;
     shared.replay = daily.replay;
     shared.practice = daily.practice;
     shared.line = toCp932(dailyLine(daily.day, end, daily.practice));
     say("\n%s\n", shared.line.c_str());
-    if (const std::optional<std::string_view> typed = recordedInput()) {
-        shared.code =
-            encodeReplay({dailySeed(daily.day), daily.day, std::string(*typed), daily.practice});
+    if (typed) {
+        shared.code = codeOf(daily.practice);
         say("リプレイコード %s\n", shared.code.c_str());
+    }
+    if (entered && daily.practice) {
+        beginAside();
+        say(daily.day == *daily.today ? PRACTICE_AFTER_TODAYS : PRACTICE_OF_A_PAST_DAY);
+        endAside();
     }
     shareGame(shared);
 }

@@ -13,6 +13,9 @@ namespace numoteka {
 // A run's daily game: its day, and once it has ended, how, and the human's name in it.
 struct DailyGame {
     Day day = 0;
+    // Today in Japan as the run began. A game played here is then entered in the play log, and
+    // is the day's official game or practice; without it, neither (a game played in a test).
+    std::optional<Day> today;
     // A replay: its game is told as the game it plays back was, and is never recorded.
     bool replay = false;
     // Not the day's official game; a replay's is what the game it plays back was.
