@@ -15,7 +15,9 @@
 #include "core/game.h"
 #include "daily/daily_game.h"
 #include "daily/day.h"
+#include "daily/play_log.h"
 #include "daily/replay_code.h"
+#include "daily/statistics.h"
 #include "records/ranking.h"
 
 namespace numoteka {
@@ -31,6 +33,7 @@ constexpr int RANKING_DIR_OPTION = 0x101;
 constexpr int DAILY_OPTION = 0x102;
 constexpr int REPLAY_OPTION = 0x103;
 constexpr int REPLAY_SPEED_OPTION = 0x104;
+constexpr int STATS_OPTION = 0x105;
 
 constexpr option LONG_OPTIONS[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -40,6 +43,7 @@ constexpr option LONG_OPTIONS[] = {
     {"daily", optional_argument, nullptr, DAILY_OPTION},
     {"replay", required_argument, nullptr, REPLAY_OPTION},
     {"replay-speed", required_argument, nullptr, REPLAY_SPEED_OPTION},
+    {"stats", no_argument, nullptr, STATS_OPTION},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -67,6 +71,7 @@ constexpr const char* USAGE_GAMES =
     "                         （ランキングにもプレイ記録にも残さない）\n"
     "      --replay-speed=N   リプレイの速さ（1、2、4 倍、0 は待たない）\n"
     "                         端末への出力では省略時 1、ほかは 0\n"
+    "      --stats            今日のゲームの成績を表示して終わる\n"
     "\n"
     "今日のゲームが終わると、共有用の1行とリプレイコードを表示します。\n"
     "環境変数 NUMOTEKA_RANKING_DIR も --ranking-dir と同じ働きをします（オプションが優先）。\n";
@@ -84,7 +89,32 @@ struct Settings {
     std::optional<Day> daily;
     std::optional<Replay> replay;
     std::optional<int> replaySpeed;
+    bool stats = false;
 };
+
+// --stats: the statistics of the play log and the time until the next day's game. Status 1 when
+// the log cannot be read.
+int showStatistics() {
+    attachTerminal(encodingFromLocale(), false);
+    const std::optional<std::vector<PlayRecord>> games = readPlayLog();
+    const int64_t now = std::time(nullptr);
+    if (games) {
+        sayStatistics(playStatistics(*games, dayInJapan(now)));
+        sayCountdown(now);
+    }
+    flushOutput();
+    return games ? 0 : 1;
+}
+
+// A web page shows the statistics in a panel from the start, before any game.
+void offerStatisticsToPanels() {
+    if (terminalShowsPanels()) {
+        if (const std::optional<std::vector<PlayRecord>> games = readPlayLog()) {
+            offerStatistics(
+                playStatistics(*games, dayInJapan(static_cast<int64_t>(std::time(nullptr)))));
+        }
+    }
+}
 
 // What a replay says before and after the game it plays back, aside from the game's own bytes.
 constexpr Format<const char*> REPLAY_BEGINS = "リプレイ: %s の今日のゲーム（記録はされません）\n";
@@ -242,6 +272,9 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
                 }
                 break;
             }
+            case STATS_OPTION:
+                settings.stats = true;
+                break;
             case RANKING_DIR_OPTION:
                 if (*optarg == '\0') {
                     return refuse("option '--ranking-dir' needs a folder name, not an empty one");
@@ -262,6 +295,9 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
     if (settings.replaySpeed && !settings.replay) {
         return refuse("option '--replay-speed' goes with '--replay'");
     }
+    if (settings.stats && (settings.seeded || settings.daily || settings.replay)) {
+        return refuse("option '--stats' plays no game: not with '--seed', '--daily' or '--replay'");
+    }
     // An empty variable counts as unset, so that the default can be had back by clearing it.
     const char* variable = std::getenv(RANKING_VARIABLE);
     if (settings.rankingFolder.empty() && variable != nullptr) {
@@ -275,7 +311,11 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
     if (!settings.daily && !settings.seeded && !settings.replay) {
         settings.seed = static_cast<uint32_t>(std::time(nullptr));
     }
+    if (settings.stats) {
+        return showStatistics();
+    }
     attachTerminal(encodingFromLocale());
+    offerStatisticsToPanels();
     if (settings.replay) {
         return playReplay(*settings.replay, settings.replaySpeed);
     }

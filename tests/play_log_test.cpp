@@ -1,5 +1,5 @@
-// The play log: its lines, one official game a day and practice after it, and a damaged or
-// unreadable log, which loses nothing.
+// The play log and its statistics: its lines, one official game a day and practice after it, a
+// damaged or unreadable log, which loses nothing, and the streaks over a table of logs.
 #include "daily/play_log.h"
 
 #include <filesystem>
@@ -9,6 +9,7 @@
 #include "core/primitives.h"
 #include "daily/daily_game.h"
 #include "daily/replay_code.h"
+#include "daily/statistics.h"
 #include "harness.h"
 #include "records/ranking.h"
 
@@ -175,18 +176,18 @@ std::string codeIn(const std::string& shown) {
 
 TEST_F(LogTest, PracticeGamesSayItAndTheirReplaysShowTheSame) {
     const std::string line = "\nぬもてか 2026-12-10 ふつう ギブアップ 1ターン";
-    const auto [official, none] = givenUp(DAY, DAY);
+    const auto [official, said] = givenUp(DAY, DAY);
     EXPECT_NE(official.find(line + "\nリプレイコード "), std::string::npos);
-    EXPECT_EQ(none, "");
+    EXPECT_TRUE(said.starts_with("\n―*今日のゲームの成績*―\n")) << said;
     EXPECT_FALSE(decodeReplay(codeIn(official))->practice);
     const auto [again, saidAgain] = givenUp(DAY, DAY);
     EXPECT_NE(again.find(line + "（練習）\nリプレイコード "), std::string::npos);
-    EXPECT_EQ(
-        saidAgain,
-        "今日の公式のゲームはもう終わっています。このゲームは練習です（成績には入りません）\n");
+    EXPECT_TRUE(saidAgain.starts_with(
+        "今日の公式のゲームはもう終わっています。このゲームは練習です（成績には入りません）\n\n"))
+        << saidAgain;
     const auto [late, saidLate] = givenUp(DAY, DAY + 1);
     EXPECT_NE(late.find(line + "（練習）\n"), std::string::npos);
-    EXPECT_EQ(saidLate, "過ぎた日のゲームは練習です（成績には入りません）\n");
+    EXPECT_TRUE(saidLate.starts_with("過ぎた日のゲームは練習です（成績には入りません）\n\n"));
     EXPECT_EQ(logText(), FIRST_LINE + "2026-12-10 1 gave-up 1 " + codeIn(official) + "\n");
 
     const std::optional<Replay> practice = decodeReplay(codeIn(again));
@@ -195,6 +196,209 @@ TEST_F(LogTest, PracticeGamesSayItAndTheirReplaysShowTheSame) {
     EXPECT_EQ(replayed, again);
     EXPECT_EQ(saidReplayed, "");
     EXPECT_EQ(logText(), FIRST_LINE + "2026-12-10 1 gave-up 1 " + codeIn(official) + "\n");
+}
+
+// The games of `days` ("2026-12-30 won 12"), each on normal.
+std::vector<PlayRecord> log(const std::vector<std::string>& days) {
+    std::vector<PlayRecord> games;
+    for (const std::string& day : days) {
+        const Outcome outcome = day.substr(11, 3) == "won"    ? Outcome::HUMAN_WON
+                                : day.substr(11, 4) == "lost" ? Outcome::COMPUTER_WON
+                                                              : Outcome::GAVE_UP;
+        games.push_back({*parseDay(day.substr(0, 10)), '1', outcome,
+                         std::stoi(day.substr(day.rfind(' ') + 1)), ""});
+    }
+    return games;
+}
+
+TEST(Statistics, StreaksCountDaysWonInARowInJapan) {
+    using Turns = std::vector<std::pair<int32_t, int32_t>>;
+    const struct {
+        const char* what;
+        std::vector<std::string> days;
+        const char* today;
+        int32_t played, wins, rate, streak, best;
+        Turns byTurns;
+        bool playedToday;
+    } cases[] = {
+        {"none", {}, "2026-12-10", 0, 0, 0, 0, 0, {}, false},
+        {"across the year's end",
+         {"2026-12-30 won 12", "2026-12-31 won 20", "2027-01-01 won 12"},
+         "2027-01-01",
+         3,
+         3,
+         100,
+         3,
+         3,
+         {{12, 2}, {20, 1}},
+         true},
+        {"across a month's end, today not played yet",
+         {"2026-11-29 won 9", "2026-11-30 won 9", "2026-12-01 won 9"},
+         "2026-12-02",
+         3,
+         3,
+         100,
+         3,
+         3,
+         {{9, 3}},
+         false},
+        {"a day missed since",
+         {"2026-11-29 won 9", "2026-11-30 won 9", "2026-12-01 won 9"},
+         "2026-12-03",
+         3,
+         3,
+         100,
+         0,
+         3,
+         {{9, 3}},
+         false},
+        {"a day missed between",
+         {"2026-12-01 won 9", "2026-12-02 won 9", "2026-12-04 won 9"},
+         "2026-12-04",
+         3,
+         3,
+         100,
+         1,
+         2,
+         {{9, 3}},
+         true},
+        {"a day lost between",
+         {"2026-12-01 won 9", "2026-12-02 lost 30", "2026-12-03 won 9", "2026-12-04 won 8"},
+         "2026-12-04",
+         4,
+         3,
+         75,
+         2,
+         2,
+         {{8, 1}, {9, 2}},
+         true},
+        {"lost today",
+         {"2026-12-03 won 9", "2026-12-04 gave-up 1"},
+         "2026-12-04",
+         2,
+         1,
+         50,
+         0,
+         1,
+         {{9, 1}},
+         true},
+        {"a leap day",
+         {"2028-02-28 won 5", "2028-02-29 won 6", "2028-03-01 won 7"},
+         "2028-03-01",
+         3,
+         3,
+         100,
+         3,
+         3,
+         {{5, 1}, {6, 1}, {7, 1}},
+         true},
+        {"out of order, a day twice: its first counts",
+         {"2026-12-03 won 9", "2026-12-01 won 9", "2026-12-02 lost 9", "2026-12-02 won 9"},
+         "2026-12-03",
+         3,
+         2,
+         67,
+         1,
+         1,
+         {{9, 2}},
+         true},
+        {"a third, rounded",
+         {"2026-12-01 won 9", "2026-12-02 lost 9", "2026-12-03 lost 9"},
+         "2026-12-03",
+         3,
+         1,
+         33,
+         0,
+         1,
+         {{9, 1}},
+         true},
+    };
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.what);
+        const PlayStatistics statistics = playStatistics(log(item.days), *parseDay(item.today));
+        EXPECT_EQ(statistics.today, item.today);
+        EXPECT_EQ(statistics.daysPlayed, item.played);
+        EXPECT_EQ(statistics.wins, item.wins);
+        EXPECT_EQ(statistics.winRate, item.rate);
+        EXPECT_EQ(statistics.streak, item.streak);
+        EXPECT_EQ(statistics.bestStreak, item.best);
+        EXPECT_EQ(statistics.winsByTurns, item.byTurns);
+        EXPECT_EQ(statistics.playedToday, item.playedToday);
+    }
+}
+
+TEST(Statistics, TheNextGameComesAtMidnightInJapan) {
+    const int64_t midnight = 1796828400;  // 2026-12-10 00:00 in Japan
+    const struct {
+        int64_t at;
+        const char* said;
+    } cases[] = {
+        {midnight, "次のゲームまで あと24時間0分\n"},
+        {midnight + 1, "次のゲームまで あと23時間59分\n"},
+        {midnight + 18 * 3600 + 17 * 60 + 50, "次のゲームまで あと5時間42分\n"},
+        {midnight - 59, "次のゲームまで あと0時間0分\n"},
+        {midnight - 60, "次のゲームまで あと0時間1分\n"},
+    };
+    attachMemoryTerminal("", TerminalEncoding::Utf8);
+    for (const auto& item : cases) {
+        sayCountdown(item.at);
+        EXPECT_EQ(takeTerminalOutput(), item.said) << item.at;
+    }
+    EXPECT_EQ(secondsToNextDay(midnight + 18 * 3600 + 17 * 60 + 50), 5 * 3600 + 42 * 60 + 10);
+}
+
+int64_t eveningOfTheDay() {
+    return 1796828400 + 18 * 3600 + 17 * 60 + 50;  // 2026-12-10 18:17:50 in Japan
+}
+
+TEST_F(LogTest, EveryDailyGameEndsWithTheStatisticsAside) {
+    fs::create_directories(folder);
+    writeFile(folder / PLAY_LOG_FILE, FIRST_LINE + "2026-12-09 2 won 17 -\n");
+    for (const bool again : {false, true}) {
+        attachMemoryTerminal("1\nたろう\n1\n\n\n3\n", TerminalEncoding::Utf8);
+        DailyGame daily;
+        daily.day = DAY;
+        daily.today = DAY;
+        daily.clock = eveningOfTheDay;
+        runDailyGame(daily);
+        takeTerminalOutput();
+        // Given up today: the streak of yesterday's win is over; the practice game after it
+        // counts for nothing.
+        const std::string practice = again ? "今日の公式のゲームはもう終わっています。このゲームは"
+                                             "練習です（成績には入りません）\n"
+                                           : "";
+        EXPECT_EQ(takeAsideOutput(), practice +
+                                         "\n―*今日のゲームの成績*―\n"
+                                         "プレイ日数 2　勝利 1　勝率 50%\n"
+                                         "連続勝利 0　最高連続勝利 1\n"
+                                         "勝利のターン数:\n"
+                                         "    17ターン 1回\n"
+                                         "次のゲームまで あと5時間42分\n");
+    }
+}
+
+TEST_F(LogTest, TheStatisticsOptionShowsThemAndExitsWithZero) {
+    fs::create_directories(folder);
+    writeFile(folder / PLAY_LOG_FILE, FIRST_LINE + "2000-01-01 1 won 17 -\n");
+    const ProgramRun shown = runBinary({{"--stats", "--ranking-dir", folder.string()}, ""});
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_TRUE(
+        shown.out.starts_with("\n―*今日のゲームの成績*―\n"
+                              "プレイ日数 1　勝利 1　勝率 100%\n"
+                              "連続勝利 0　最高連続勝利 1\n"
+                              "勝利のターン数:\n"
+                              "    17ターン 1回\n"
+                              "今日のゲームはまだです\n"
+                              "次のゲームまで あと"))
+        << shown.out;
+    EXPECT_EQ(shown.err, "");
+    // Without a folder: nothing played yet, and nothing made.
+    const ProgramRun none =
+        runBinary({{"--stats", "--ranking-dir", (folder / "none").string()}, ""});
+    EXPECT_EQ(none.status, 0);
+    EXPECT_TRUE(none.out.starts_with("\n―*今日のゲームの成績*―\nプレイ日数 0　勝利 0　勝率 0%\n"));
+    EXPECT_FALSE(fs::exists(folder / "none"));
+    EXPECT_EQ(runBinary({{"--stats", "--daily"}, ""}).status, 2);
 }
 
 }  // namespace

@@ -1,12 +1,15 @@
 #include "daily/daily_game.h"
 
 #include <cstring>
+#include <ctime>
 #include <string>
+#include <vector>
 
 #include "console/console.h"
 #include "daily/play_log.h"
 #include "daily/recording.h"
 #include "daily/replay_code.h"
+#include "daily/statistics.h"
 
 namespace numoteka {
 
@@ -77,6 +80,19 @@ void sayDailyResult(const MatchEnd& end) {
         endAside();
     }
     shareGame(shared);
+    if (entered) {
+        const int64_t now = daily.clock != nullptr ? daily.clock() : std::time(nullptr);
+        if (const std::optional<std::vector<PlayRecord>> games = readPlayLog()) {
+            const PlayStatistics statistics = playStatistics(*games, dayInJapan(now));
+            offerStatistics(statistics);
+            if (!terminalShowsPanels()) {
+                beginAside();
+                sayStatistics(statistics);
+                sayCountdown(now);
+                endAside();
+            }
+        }
+    }
 }
 
 }  // namespace
