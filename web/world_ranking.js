@@ -62,14 +62,14 @@ export class WorldRanking {
   }
 
   // A daily game has ended (`result`, a DailyResult of web/game_terminal.js): its day's ranking
-  // of its difficulty, and for a win with a code, the button that submits it.
-  async offer({ date, difficulty, outcome, code }) {
+  // of its difficulty, and for a win with a code played here, the button that submits it.
+  async offer({ date, difficulty, outcome, code, replay }) {
     this.submitButton.hidden = true;
     if (!(await this.available)) {
       return;
     }
     this.submitButton.onclick = () => this.submit(code);
-    this.submitButton.hidden = outcome !== 'won' || !code;
+    this.submitButton.hidden = outcome !== 'won' || !code || replay;
     this.changed();
     await this.show(date, difficulty);
   }

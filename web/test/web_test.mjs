@@ -21,6 +21,7 @@ import { chromium, devices } from 'playwright-core';
 
 const FAREWELL = 'ゲームを終了します\n\n\n' + '/'.repeat(76) + '\n\n\n';
 const PLAY_AGAIN = 'Enterキーでもう一度遊べます\n';
+const PLAY_TODAY = 'Enterキーで今日のゲームを遊べます\n';
 const SAVED = 'セーブしました！\n';
 const SAVE_PROMPT = 'セーブしますか？';
 const FILES = ['dice_data.dat', 'name_data.dat'];
@@ -96,6 +97,32 @@ async function dialogue(seed, lines, from, quits = false) {
   return shown;
 }
 
+// What the native game of `args` (a daily game's, say) shows before it waits for each of `lines`
+// (texts): shown[k] before line k + 1; and that text with each line echoed where it is typed, as
+// the page echoes keys typed and a replay's keys, with where each echo begins.
+async function echoedDialogue(args, lines) {
+  const env = { ...process.env, LANG: 'C.UTF-8', LC_ALL: '', LC_CTYPE: '', NUMOTEKA_RANKING_DIR: scratch };
+  const outputOf = (count) => new Promise((resolve) => {
+    const game = spawn(quick, args, { cwd: scratch, env, stdio: ['pipe', 'pipe', 'ignore'] });
+    game.stdin.end(lines.slice(0, count).map((line) => line + '\n').join(''));
+    const output = [];
+    game.stdout.on('data', (chunk) => output.push(chunk));
+    game.on('close', () => resolve(Buffer.concat(output).toString().slice(0, -FAREWELL.length)));
+  });
+  const shown = [];
+  const play = async (count) => {
+    for (; count <= lines.length; count += 2) shown[count] = await outputOf(count);
+  };
+  await Promise.all([play(0), play(1)]); // two at a time: the machine has two cores
+  let text = shown[0];
+  const reads = [];
+  for (let count = 0; count < lines.length; ++count) {
+    reads.push(text.length);
+    text += lines[count] + '\n' + shown[count + 1].slice(shown[count].length);
+  }
+  return { shown, text, reads };
+}
+
 // How many columns xterm.js draws each character of `text` in, asked as the console asks.
 function widthsOf(page, text) {
   return page.evaluate(async (characters) => {
@@ -131,17 +158,20 @@ function screenOf(text, widths) {
   return { lines: lines.map((line) => line.trimEnd()).join('\n').trimEnd().split('\n'), cursor };
 }
 
+// What the terminal shows: its lines, as screenOf() gives them, and where the cursor stands.
+const shownScreen = (page) => page.evaluate(() => {
+  const buffer = window.numotekaTerminal.buffer.active;
+  const lines = [];
+  for (let row = 0; row < buffer.length; ++row) lines.push(buffer.getLine(row).translateToString(true).trimEnd());
+  return { lines: lines.join('\n').trimEnd().split('\n'), cursor: { x: buffer.cursorX, y: buffer.baseY + buffer.cursorY } };
+});
+
 // Waits until the page shows `text`; tells the first difference if it does not.
-async function waitForScreen(page, text, widths, what) {
+async function waitForScreen(page, text, widths, what, seconds = 30) {
   const expected = screenOf(text, widths);
   let shown;
-  for (const deadline = Date.now() + 30000; Date.now() < deadline; await page.waitForTimeout(50)) {
-    shown = await page.evaluate(() => {
-      const buffer = window.numotekaTerminal.buffer.active;
-      const lines = [];
-      for (let row = 0; row < buffer.length; ++row) lines.push(buffer.getLine(row).translateToString(true).trimEnd());
-      return { lines: lines.join('\n').trimEnd().split('\n'), cursor: { x: buffer.cursorX, y: buffer.baseY + buffer.cursorY } };
-    });
+  for (const deadline = Date.now() + seconds * 1000; Date.now() < deadline; await page.waitForTimeout(50)) {
+    shown = await shownScreen(page);
     if (JSON.stringify(shown) === JSON.stringify(expected)) return true;
   }
   let row = 0;
@@ -425,27 +455,93 @@ function wonDay(name) {
   throw new Error(`no day of November 2026 is won by ${name}`);
 }
 
+// A button of the page clicked; the focus then goes back to the terminal.
+async function press(page, selector, what) {
+  await page.click(selector);
+  check(await until(page, () => page.evaluate(() => document.activeElement?.classList.contains('xterm-helper-textarea'))),
+    `${what}: the focus stays on the button`);
+}
+
 // A won daily game's replay code, made by the native game, played back on the page: the screen
-// is what the native game shows playing it back (so the day gives the page the seed it gives the
-// native game), and the page offers the line and a link to the replay.
+// is what the native game shows before each of its lines, each line echoed where it was typed
+// (so the day gives the page the seed it gives the native game), at the pace of a person: it
+// holds while paused and runs on to the next turn's heading; at ×4 it plays to its end. The
+// save it shows writes nothing; the page offers the line and a link to the replay, and Enter
+// then plays today's game.
 async function dailyReplay(browser, origin) {
-  const { day, played, line, code } = wonDay('たろう');
+  const { day, played, line, code, presses } = wonDay('たろう');
   const replayed = runNative([`--replay=${code}`], '');
   check(code && line.includes(` ${day} `) && played.startsWith(replayed.slice(0, -FAREWELL.length)),
     `the native daily game: ${line} ${code}`);
+  const lines = ['1', 'たろう', '1', ...Array(presses).fill('11')];
+  const { shown, text, reads } = await echoedDialogue([`--daily=${day}`], lines);
+  check(shown.at(-1) + FAREWELL === replayed && text.includes(SAVED), `the native game of ${lines.length} lines`);
+  // The first line read after the heading of each round (the human's turn, or the human's
+  // rest): its key wait may take a key of a line read before.
+  const headings = [...text.matchAll(/たろうさんの番です（\d+ターン目）\n>>|たろうさんはあと\d+回休みです\n>>/g)]
+    .map((found) => reads.findIndex((at) => at >= found.index + found[0].length));
   const context = await browser.newContext();
   const page = await context.newPage();
   await page.goto(`${origin}/?replay=${code}`);
-  const widths = await widthsOf(page, replayed);
-  await waitForScreen(page, padded(replayed, widths) + PLAY_AGAIN, widths, 'replay');
+  const widths = await widthsOf(page, text);
+  const screenAt = (read) => JSON.stringify(screenOf(padded(text.slice(0, reads[read]), widths), widths));
+  const label = () => page.evaluate(() => !document.getElementById('replay').hidden &&
+    document.getElementById('replay-label').textContent);
+  check(await until(page, async () => (await label()) === `リプレイ ${day}（記録はされません）`), `the replay's label: ${await label()}`);
+  // Paused: it waits at a read, and stays there.
+  await press(page, '#replay-pause', 'pause');
+  let read = -1;
+  await until(page, async () => {
+    const now = JSON.stringify(await shownScreen(page));
+    read = reads.findIndex((_, at) => screenAt(at) === now);
+    return read >= 0;
+  });
+  await page.waitForTimeout(1500);
+  check(read >= 0 && JSON.stringify(await shownScreen(page)) === screenAt(read), `paused at read ${read}, it went on`);
+  // On to the next turn's heading, twice, paused all the while.
+  for (const step of [1, 2]) {
+    const heading = headings.find((at) => at > read);
+    await press(page, '#replay-turn', 'next turn');
+    check(await waitForScreen(page, padded(text.slice(0, reads[heading]), widths), widths, `next turn ${step}`), `next turn ${step}`);
+    read = heading;
+  }
+  check(await page.textContent('#replay-pause') === '再生', 'the pause button does not offer to play');
+  await press(page, '[data-speed="4"]', '×4');
+  await press(page, '#replay-pause', 'play');
+  const speeds = await page.evaluate(() => [...document.querySelectorAll('[data-speed]')].map((button) => button.getAttribute('aria-pressed')));
+  check(JSON.stringify(speeds) === '["false","false","true"]', `speeds pressed ${speeds}`);
+  await waitForScreen(page, padded(text + FAREWELL, widths) + PLAY_TODAY, widths, 'replay', 120);
+  check(await until(page, () => page.isVisible('#replay-end')), 'the end of the replay offers nothing');
+  // It showed the save, and wrote nothing.
+  for (const file of [...FILES, 'play_log.txt']) {
+    check((await storedFile(page, file)).length === 0, `the replay stored ${file}`);
+  }
   const shared = await page.evaluate(() => ({ line: document.querySelector('#share span').textContent,
     link: document.querySelector('#share a').href, shown: !document.getElementById('share').hidden,
     world: !document.getElementById('world').hidden || !document.getElementById('world-submit').hidden }));
   check(shared.shown && !shared.world && shared.line === line && shared.link === `${origin}/?replay=${code}`,
     `shared ${JSON.stringify(shared)}`);
+  // Enter: today's game in Japan, whatever day the replay was.
+  await page.keyboard.press('Enter');
+  check(await until(page, () => page.evaluate(() => location.search === '?daily' &&
+    document.getElementById('replay').hidden)), 'Enter does not lead to today\'s game');
+  await waitForScreen(page, padded(text + FAREWELL, widths) + PLAY_TODAY + padded(shown[0], widths), widths, 'today\'s game after the replay');
   await page.goto(`${origin}/?replay=${code.slice(0, -1)}`);
   await waitForScreen(page, 'アドレスの日付かリプレイコードが正しくありません\n' + PLAY_AGAIN, widths, 'a cut code');
-  console.log(`daily replay: ${line}, ${code.length} characters, shown as the native game shows it`);
+  console.log(`daily replay: ${line}, ${code.length} characters, paused, on to turns ${headings.slice(0, 3)}..., shown as the native game shows it`);
+
+  // A short one at ×1 to its end, watched again, and then today's game from its button.
+  const givenUp = ['1', 'たろう', '1', '', '', '3'];
+  const short = await echoedDialogue([`--daily=${day}`], givenUp);
+  const shortCode = dailyResult(short.shown.at(-1)).code;
+  await page.goto(`${origin}/?replay=${shortCode}`);
+  const once = padded(short.text + FAREWELL, widths) + PLAY_TODAY;
+  await waitForScreen(page, once, widths, 'a short replay');
+  await press(page, '#replay-again', 'watch again');
+  await waitForScreen(page, once + once, widths, 'a short replay watched again');
+  await press(page, '#play-today', 'play today\'s game');
+  check(await until(page, () => page.evaluate(() => location.search === '?daily')), 'the button does not lead to today\'s game');
+  await waitForScreen(page, once + once + padded(short.shown[0], widths), widths, 'today\'s game from its button');
   await context.close();
 }
 
