@@ -4,15 +4,18 @@
 // a past day's) and ?replay=CODE plays a replay code back, as --daily and --replay do: a replay
 // at the pace of a person, with a bar above the terminal to pause it, speed it up or run it on
 // to the next turn, and at its end the way to today's game (replay_bar.js). At the end of a
-// daily game a bar offers its line and a link to its replay, to copy (share_bar.js). Served by
-// numoteka-server, the page also shows the day's world ranking and submits wins to it
-// (world_ranking.js). The game talks to the page through the object of game_terminal.js.
+// daily game a bar offers its line and a link to its replay, to share, and counts down to the
+// next day's game (share_bar.js); the 統計 panel shows what the player's daily games came to
+// (statistics.js). Served by numoteka-server, the page also shows the world ranking and submits
+// wins to it (world_ranking.js). The game talks to the page through the object of
+// game_terminal.js.
 import createNumoteka from './numoteka.js';
 import { gameTerminal } from './game_terminal.js';
 import { ENTER, LineEditor } from './line_editor.js';
 import { ReplayBar } from './replay_bar.js';
 import { openScreen, touchScreen } from './screen.js';
 import { showShareBar } from './share_bar.js';
+import { StatisticsPanel, startCountdown, todayInJapan } from './statistics.js';
 import { connectTouchKeys } from './touch_keys.js';
 import { WorldRanking } from './world_ranking.js';
 
@@ -29,8 +32,10 @@ const share = document.getElementById('share');
 const world = document.getElementById('world');
 const keyRow = document.getElementById('keys');
 const replayBar = document.getElementById('replay');
+const tools = document.getElementById('tools');
+const statsPanel = document.getElementById('stats');
 const screen = await openScreen(document.getElementById('terminal'),
-  [replayBar, keyRow, share, world]);
+  [replayBar, keyRow, share, tools, statsPanel, world]);
 const terminal = screen.terminal;
 // The terminal, for whoever looks at the page from outside (its tests do).
 window.numotekaTerminal = terminal;
@@ -52,6 +57,7 @@ let query = new URLSearchParams(location.search);
 let editor = null; // the running program's input, null once it has ended
 let replaying = false; // the running program, or the one that ended last, plays a replay back
 let keys = Promise.resolve(); // keys are taken one after another
+let stopCountdown = () => {};
 
 // Keys typed or tapped. A replay types its own: the player's wait for its end.
 function typed(data) {
@@ -71,6 +77,7 @@ terminal.onData(typed);
 connectTouchKeys(keyRow, typed, () => terminal.focus());
 
 const worldRanking = new WorldRanking(world, document.getElementById('world-submit'), screen.fit);
+const statistics = new StatisticsPanel(statsPanel, document.getElementById('stats-button'), screen.fit);
 const replay = new ReplayBar(replayBar, { playToday, watchAgain: () => start(), changed: screen.fit });
 
 // Today's game in Japan, whatever day the replay watched was.
@@ -118,9 +125,14 @@ function start() {
       },
       shareResult(result) {
         showShareBar(share, result);
+        stopCountdown();
+        if (!result.replay) {
+          stopCountdown = startCountdown(document.getElementById('countdown'), todayInJapan());
+        }
         screen.fit();
         worldRanking.offer(result);
       },
+      showStatistics: (shown) => statistics.show(shown),
       programEnded(status) {
         editor = null;
         if (status === 2) {

@@ -432,13 +432,13 @@ function dailyResult(output) {
   return { index, line, code };
 }
 
-// The first day of November 2026 whose game "11" at every prompt wins for `name` on normal: the
-// native game's output, line and replay code, and the fewest of those lines that win it. The
-// line is the one before the code, whatever its words; the game was won if it asked to save
-// before it (the first game of the run is the day's).
-function wonDay(name) {
+// The first day of November 2026 from `from` on whose game "11" at every prompt wins for `name`
+// on normal: the native game's output, line and replay code, and the fewest of those lines that
+// win it. The line is the one before the code, whatever its words; the game was won if it asked
+// to save before it (the first game of the run is the day's).
+function wonDay(name, from = '2026-11-01') {
   const keysOf = (presses) => `1\n${name}\n1\n${'11\n'.repeat(presses)}`;
-  for (let date = 1; date <= 28; ++date) {
+  for (let date = Number(from.slice(-2)); date <= 28; ++date) {
     const day = `2026-11-${String(date).padStart(2, '0')}`;
     const played = runNative([`--daily=${day}`], keysOf(300));
     const { index, line, code } = dailyResult(played);
@@ -545,6 +545,96 @@ async function dailyReplay(browser, origin) {
   await context.close();
 }
 
+// Days of November 2026 in a row, `count` of them, whose games "11" at every prompt wins for
+// `name` on normal: for each its line (the native game's, practice) and the fewest "11" that win.
+function wonDaysInARow(name, count) {
+  let days = [];
+  for (let date = 1; days.length < count;) {
+    const won = wonDay(name, `2026-11-${String(date).padStart(2, '0')}`);
+    const next = Number(won.day.slice(-2));
+    days = days.length > 0 && next === date ? [...days, won] : [won];
+    date = next + 1;
+  }
+  return days;
+}
+
+// Today's game on the page on two days in a row, the page's clock set by the test at 18:17:50 in
+// Japan: each won is official, the statistics count both, and a third game is practice. The
+// countdown says when the next game comes; the share button copies, says so, says why not when
+// the browser refuses, and takes the system's share sheet where there is one.
+async function dailyStatistics(browser, origin) {
+  const days = wonDaysInARow('はなこ', 2);
+  check(days.length === 2, 'no two days in a row of November 2026 are won');
+  const context = await browser.newContext();
+  await context.grantPermissions(['clipboard-read', 'clipboard-write']);
+  const page = await context.newPage();
+  const panel = () => page.evaluate(() => ({
+    values: [...document.querySelectorAll('#stats dd')].map((value) => value.textContent),
+    turns: [...document.querySelectorAll('#stats li')].map((item) => item.textContent),
+    today: document.getElementById('stats-today').textContent,
+  }));
+  const line = () => page.evaluate(() => !document.getElementById('share').hidden &&
+    document.querySelector('#share span').textContent);
+  const playToday = async (won, wanted) => {
+    await page.keyboard.type(['1', 'はなこ', '1', ...Array(won.presses).fill('11')].map((typed) => typed + '\n').join(''));
+    check(await until(page, async () => (await line()) === wanted), `${won.day}: the line ${await line()}, not ${wanted}`);
+  };
+  const official = (won) => won.line.replace('（練習）', '');
+  for (const [played, won] of days.entries()) {
+    await context.clock.setFixedTime(new Date(`${won.day}T18:17:50+09:00`));
+    await page.goto(`${origin}/?daily`);
+    await page.locator('.xterm-helper-textarea').focus();
+    await playToday(won, official(won));
+    const count = String(played + 1);
+    const turns = days.slice(0, played + 1).map((day) => Number(/(\d+)ターン/.exec(day.line)[1])).sort((a, b) => a - b);
+    const wanted = JSON.stringify({ values: [count, count, '100%', count, count],
+      turns: turns.map((turn) => `${turn}ターン ${turns.filter((other) => other === turn).length}回`)
+        .filter((item, at, all) => all.indexOf(item) === at),
+      today: '今日のゲームは遊びました' });
+    let shown;
+    check(await until(page, async () => JSON.stringify(shown = await panel()) === wanted),
+      `the statistics on ${won.day}: ${JSON.stringify(shown)}, not ${wanted}`);
+  }
+  await press(page, '#stats-button', '統計');
+  check(await page.isVisible('#stats'), 'the 統計 button does not open the panel');
+  const countdown = await page.textContent('#countdown');
+  check(countdown.startsWith('次のゲームまで 5:42:10'), `countdown: ${countdown}`);
+  // The same day again, after quitting (the win's last "11" left its Enter for the menu):
+  // practice, counted nowhere.
+  const before = await panel();
+  await page.keyboard.type('\n2\n');
+  check(await until(page, () => page.evaluate((again) => window.numotekaTerminal.buffer.active
+    .getLine(window.numotekaTerminal.buffer.active.baseY + window.numotekaTerminal.buffer.active.cursorY - 1)
+    .translateToString(true) === again, PLAY_AGAIN.trim())), 'the game does not end');
+  await page.keyboard.press('Enter');
+  await playToday(days[1], days[1].line);
+  check(JSON.stringify(await panel()) === JSON.stringify(before), 'a practice game changed the statistics');
+  const log = (await storedFile(page, 'play_log.txt')).toString();
+  check(log.split('\n').slice(0, 3).map((kept) => kept.split(' ').slice(0, 4).join(' ')).join('\n') ===
+    ['numoteka play log 1', ...days.map((won) => `${won.day} 1 won ${/(\d+)ターン/.exec(won.line)[1]}`)].join('\n'),
+    `the play log in the page's storage:\n${log}`);
+  // Shared: copied and said, refused and said why, or through the system's share sheet.
+  const link = await page.evaluate(() => document.querySelector('#share a').href);
+  await press(page, '#share-button', 'copy');
+  check(await until(page, async () => (await page.textContent('#share-said')) === 'コピーしました'), 'no word of the copy');
+  const copied = await page.evaluate(() => navigator.clipboard.readText());
+  check(copied === `${days[1].line}\n${link}`, `copied ${copied}`);
+  await page.evaluate(() => {
+    navigator.clipboard.writeText = () => Promise.reject(new DOMException('Write permission denied.', 'NotAllowedError'));
+  });
+  await press(page, '#share-button', 'a refused copy');
+  check(await until(page, async () => (await page.textContent('#share-said')) === 'コピーできませんでした（Write permission denied.）'),
+    `a refused copy: ${await page.textContent('#share-said')}`);
+  await page.evaluate(() => {
+    navigator.share = (data) => { window.sharedData = data; return Promise.resolve(); };
+  });
+  await press(page, '#share-button', 'share');
+  const sheet = await page.evaluate(() => window.sharedData);
+  check(JSON.stringify(sheet) === JSON.stringify({ text: days[1].line, url: link }), `shared ${JSON.stringify(sheet)}`);
+  console.log(`statistics: ${days.map((won) => won.day).join(' and ')} won on the page, then practice; ${countdown}`);
+  await context.close();
+}
+
 // The world ranking on the page numoteka-server serves (its own test checks the API), under the
 // server's Content-Security-Policy: a daily win from the terminal game, pasted, and then the
 // same keys won on the page under another name and submitted with its button show as one game
@@ -627,6 +717,7 @@ try {
   await phoneGame(browser, origin);
   await twoSaves(browser, origin);
   await dailyReplay(browser, origin);
+  await dailyStatistics(browser, origin);
   await offlineAndRebuilt(browser, opening);
   if (rankingServer) await worldRanking(browser);
 } catch (error) {
