@@ -658,6 +658,10 @@ async function worldRanking(browser) {
     if (request.method() === 'POST') posted.push({ url: request.url(), body: request.postData() });
   });
   await page.goto(`${origin}/?daily=${day}`);
+  // Today's ranking first, with no day after it yet.
+  const todays = `世界ランキング ${new Date(Date.now() + 9 * 3600000).toISOString().slice(0, 10)} ふつう`;
+  check(await until(page, () => page.evaluate((heading) => document.querySelector('#world h2').textContent === heading &&
+    document.getElementById('world-next').disabled, todays)), 'today\'s ranking with no next day');
   await page.fill('#world input', pasted.slice(pasted.indexOf(`\n${line}\n`)));
   await page.click('#world form button');
   await page.locator('#world li').waitFor();
@@ -682,7 +686,34 @@ async function worldRanking(browser) {
     body: { code } })));
   check(JSON.stringify(posted.map(({ url, body }) => ({ url, body: JSON.parse(body) }))) === submissions,
     `posted ${JSON.stringify(posted)}, not ${submissions}`);
-  console.log(`world ranking: ${day}, a pasted code and a win on the page ranked ${JSON.stringify(shown.items)}`);
+  // Both were sent from here: the game's entry is the player's. The tabs, the days around it,
+  // and rankings with nobody in them yet.
+  const view = () => page.evaluate(() => ({
+    heading: document.querySelector('#world h2').textContent,
+    tabs: [...document.querySelectorAll('#world [role="tab"]')].map((tab) => `${tab.textContent}:${tab.getAttribute('aria-selected')}`),
+    items: [...document.querySelectorAll('#world li')].map((item) => `${item.textContent}${item.classList.contains('mine') ? ' (mine)' : ''}`),
+    empty: !document.getElementById('world-empty').hidden,
+  }));
+  const dayBefore = new Date(Date.parse(`${day}T00:00:00Z`) - 86400000).toISOString().slice(0, 10);
+  const ranked = [`はなこ ほか1人 ${turns}ターン リプレイ (mine)`];
+  const steps = [
+    ['[data-difficulty="2"]', day, 'かんたん', [], true],
+    ['#world-previous', dayBefore, 'かんたん', [], true],
+    ['[data-difficulty="1"]', dayBefore, 'ふつう', [], true],
+    ['#world-next', day, 'ふつう', ranked, false],
+    ['[data-difficulty="3"]', day, 'むずかしい', [], true],
+  ];
+  const words = ['かんたん', 'ふつう', 'むずかしい'];
+  let seen;
+  for (const [button, date, difficulty, items, empty] of [['', day, 'ふつう', ranked, false], ...steps]) {
+    if (button) await press(page, button, `world ranking ${button}`);
+    const wanted = JSON.stringify({ heading: `世界ランキング ${date} ${difficulty}`,
+      tabs: words.map((word) => `${word}:${word === difficulty}`), items, empty });
+    check(await until(page, async () => JSON.stringify(seen = await view()) === wanted),
+      `world ranking after ${button || 'the submission'}: ${JSON.stringify(seen)}, not ${wanted}`);
+  }
+  console.log(`world ranking: ${day}, a pasted code and a win on the page ranked ${JSON.stringify(shown.items)}; ` +
+    'tabs and days shown');
   await context.close();
 }
 
