@@ -5,12 +5,17 @@ include(GNUInstallDirs)
 set(NUMOTEKA_MAINTAINER "numoteka maintainers <maintainers@users.noreply.c-seed-fa77bf1b.example>"
   CACHE STRING "Maintainer line of the Debian package")
 
+# The documents the README links to, installed beside it in a folder doc/ as in the tree.
+set(NUMOTEKA_DOCUMENTS doc/guide.ja.md doc/daily.md doc/web.md doc/server.md doc/development.md
+    doc/board.png)
+
 if(WIN32)
   # Unpacked anywhere, the game saves into the System folder beside it: a double-clicked
   # program starts in its own folder.
   install(TARGETS numoteka RUNTIME DESTINATION .)
   install(DIRECTORY DESTINATION System)
   install(FILES README.md LICENSE DESTINATION .)
+  install(FILES ${NUMOTEKA_DOCUMENTS} DESTINATION doc)
   set(CPACK_GENERATOR ZIP)
 else()
   # The installed program keeps its ranking in the player's data folder, wherever it is started
@@ -59,6 +64,7 @@ else()
   configure_file(doc/copyright.in copyright @ONLY)
   install(FILES README.md ${CMAKE_CURRENT_BINARY_DIR}/copyright
     DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${NUMOTEKA_DOCUMENTS} DESTINATION ${CMAKE_INSTALL_DOCDIR}/doc)
 
   # The archive holds the tree below the prefix (games/, share/) and LICENSE beside it; the .deb
   # installs the tree in /usr, with the copyright file alone, as Debian's packages do.

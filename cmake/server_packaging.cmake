@@ -40,6 +40,8 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright-server DESTINATION ${NUMOTEK
   RENAME copyright COMPONENT server EXCLUDE_FROM_ALL)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/gzipped/changelog.gz
   DESTINATION ${NUMOTEKA_SERVER_DOCDIR} COMPONENT server EXCLUDE_FROM_ALL)
+# The operator's guide.
+install(FILES doc/server.md DESTINATION ${NUMOTEKA_SERVER_DOCDIR} COMPONENT server EXCLUDE_FROM_ALL)
 
 # Where the server looks for its page by default: PREFIX/share/numoteka/web beside PREFIX/sbin.
 install(DIRECTORY ${NUMOTEKA_PAGE}/ DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/numoteka/web

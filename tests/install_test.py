@@ -23,9 +23,13 @@ import tempfile
 from game_texts import FAREWELL, MENU, OPENING
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# The documents the README links to, installed as in the tree.
+DOCUMENTS = ["doc/board.png", "doc/daily.md", "doc/development.md", "doc/guide.ja.md",
+             "doc/server.md", "doc/web.md"]
+MAN_PAGES = ["usr/share/man/ja/man6/numoteka.6.gz", "usr/share/man/man6/numoteka.6.gz"]
 INSTALLED = ["usr/games/numoteka", "usr/share/doc/numoteka/README.md",
              "usr/share/doc/numoteka/changelog.gz", "usr/share/doc/numoteka/copyright",
-             "usr/share/man/ja/man6/numoteka.6.gz", "usr/share/man/man6/numoteka.6.gz"]
+             *MAN_PAGES, *("usr/share/doc/numoteka/" + name for name in DOCUMENTS)]
 
 
 def files_below(folder):
@@ -39,6 +43,7 @@ SERVER_INSTALLED = ["usr/local/lib/systemd/system/numoteka-server.service",
                     "usr/local/sbin/numoteka-server",
                     "usr/local/share/doc/numoteka-server/changelog.gz",
                     "usr/local/share/doc/numoteka-server/copyright",
+                    "usr/local/share/doc/numoteka-server/server.md",
                     "usr/local/share/man/man8/numoteka-server.8.gz"]
 
 
@@ -72,8 +77,8 @@ def main():
         subprocess.run([cmake, "--install", build, "--prefix", "/usr"], check=True,
                        env=dict(os.environ, DESTDIR=stage), stdout=subprocess.DEVNULL)
         installed = files_below(stage)
-        if installed != INSTALLED:
-            failures.append("installed %r, expected %r" % (installed, INSTALLED))
+        if installed != sorted(INSTALLED):
+            failures.append("installed %r, expected %r" % (installed, sorted(INSTALLED)))
             print("\n".join(failures))
             return 1
         program = os.path.join(stage, INSTALLED[0])
@@ -83,7 +88,7 @@ def main():
                 open(os.path.join(stage, INSTALLED[1]), "rb") as copy:
             if source.read() != copy.read():
                 failures.append("the installed README differs from the repository's")
-        for page in INSTALLED[4:]:
+        for page in MAN_PAGES:
             with gzip.open(os.path.join(stage, page), "rt") as text:
                 if '.TH NUMOTEKA 6 ' not in text.read():
                     failures.append("%s does not decompress to a page of section 6" % page)

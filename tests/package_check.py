@@ -31,13 +31,17 @@ import zipfile
 from game_texts import FAREWELL, MENU, NO_RECORD, OPENING, SAVE_FAILED, SAVED
 from wine_smoke_test import KEYS, SEED, Checks, Wine, keys_until_saved, play_linux, read_file
 
+DOCUMENTS = ["doc/board.png", "doc/daily.md", "doc/development.md", "doc/guide.ja.md",
+             "doc/server.md", "doc/web.md"]
 LINUX_FILES = ["games/numoteka", "share/doc/numoteka/README.md",
                "share/doc/numoteka/changelog.gz", "share/doc/numoteka/copyright",
-               "share/man/ja/man6/numoteka.6.gz", "share/man/man6/numoteka.6.gz"]
+               "share/man/ja/man6/numoteka.6.gz", "share/man/man6/numoteka.6.gz"] + [
+                   "share/doc/numoteka/" + name for name in DOCUMENTS]
 # The server's package, but for its page.
 SERVER_FILES = ["usr/lib/systemd/system/numoteka-server.service", "usr/sbin/numoteka-server",
                 "usr/share/doc/numoteka-server/changelog.gz",
                 "usr/share/doc/numoteka-server/copyright",
+                "usr/share/doc/numoteka-server/server.md",
                 "usr/share/man/man8/numoteka-server.8.gz"]
 UNIT = "numoteka-server.service"
 # The unit's sandbox rated by `systemd-analyze security` (0 to 10 as it prints, here in tenths):
@@ -376,8 +380,10 @@ def main():
             unzipped.extractall(os.path.join(scratch, "zip"))
         top = os.path.join(scratch, "zip", "numoteka-%s-win64" % version)
         held = sorted(os.listdir(top))
-        checks.expect(held == ["LICENSE", "README.md", "System", "numoteka.exe"]
-                      and not os.listdir(os.path.join(top, "System")),
+        checks.expect(held == ["LICENSE", "README.md", "System", "doc", "numoteka.exe"]
+                      and not os.listdir(os.path.join(top, "System"))
+                      and sorted("doc/" + name for name in os.listdir(os.path.join(top, "doc")))
+                      == DOCUMENTS,
                       "the .zip holds %r" % held)
         wine = Wine(os.path.join(top, "numoteka.exe"), os.path.join(scratch, "prefix"))
         status, shown, _ = wine.play(typed, top, ["--seed", SEED])
