@@ -106,10 +106,11 @@ int showStatistics() {
     return games ? 0 : 1;
 }
 
-// A web page shows the statistics in a panel from the start, before any game.
-void offerStatisticsToPanels() {
+// A web page shows the statistics in a panel from the start, before any game; a replay's
+// page too, from a log it only reads.
+void offerStatisticsToPanels(bool replay) {
     if (terminalShowsPanels()) {
-        if (const std::optional<std::vector<PlayRecord>> games = readPlayLog()) {
+        if (const std::optional<std::vector<PlayRecord>> games = readPlayLog(!replay)) {
             offerStatistics(
                 playStatistics(*games, dayInJapan(static_cast<int64_t>(std::time(nullptr)))));
         }
@@ -315,7 +316,7 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
         return showStatistics();
     }
     attachTerminal(encodingFromLocale());
-    offerStatisticsToPanels();
+    offerStatisticsToPanels(settings.replay.has_value());
     if (settings.replay) {
         return playReplay(*settings.replay, settings.replaySpeed);
     }

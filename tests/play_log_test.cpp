@@ -129,6 +129,13 @@ TEST_F(LogTest, ADamagedLogIsSetAsideWholeAndItsGamesGoOn) {
                              "2026-12-10 1 won 24 -\n");
     EXPECT_EQ(takeAsideOutput(), "プレイ記録が壊れていたので " + aside +
                                      " として残し、読めた 2 件の記録で作り直しました\n");
+    // Read for a replay, which writes nothing, a damaged log gives its games and stays.
+    fs::remove(folder / aside);
+    writeFile(folder / PLAY_LOG_FILE, damaged);
+    EXPECT_EQ(readPlayLog(false)->size(), 2u);
+    EXPECT_EQ(logText(), damaged);
+    EXPECT_EQ(files(), std::vector<std::string>{PLAY_LOG_FILE});
+    EXPECT_EQ(takeAsideOutput(), "");
 }
 
 TEST_F(LogTest, ALogThatCannotBeReadIsLeftAsItIs) {

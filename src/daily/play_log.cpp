@@ -69,9 +69,10 @@ std::optional<PlayRecord> gameOf(std::string_view line) {
     return game;
 }
 
-// Under the store's exclusive lock: the games of the log, a damaged one set aside first and its
-// readable games written anew. Nothing when it can be neither read nor set aside.
-std::optional<std::vector<PlayRecord>> loadLog(const std::string& folder) {
+// Under the store's lock: the games of the log, a damaged one set aside first and its readable
+// games written anew when `repair` (under the exclusive lock). Nothing when it can be neither
+// read nor set aside.
+std::optional<std::vector<PlayRecord>> loadLog(const std::string& folder, bool repair) {
     std::string text;
     const StoreRead read = readStoreFile(storePath(folder, PLAY_LOG_FILE), PLAY_LOG_LIMIT, text);
     if (read == StoreRead::MISSING) {
@@ -83,7 +84,7 @@ std::optional<std::vector<PlayRecord>> loadLog(const std::string& folder) {
     }
     bool damaged = read == StoreRead::TOO_LONG;
     std::vector<PlayRecord> games = playLogGames(text, damaged);
-    if (damaged) {
+    if (damaged && repair) {
         const std::string aside = setStoreFileAside(folder, PLAY_LOG_FILE);
         if (aside.empty()) {
             say(LOG_UNREADABLE);
@@ -148,7 +149,7 @@ Entered enterDailyGame(const PlayRecord& game, Day today) {
     StoreLock alone(folder, true);
     std::optional<std::vector<PlayRecord>> games;
     if (alone.held()) {
-        games = loadLog(folder);
+        games = loadLog(folder, true);
     }
     if (games && std::any_of(games->begin(), games->end(),
                              [&](const PlayRecord& kept) { return kept.day == game.day; })) {
@@ -169,7 +170,7 @@ Entered enterDailyGame(const PlayRecord& game, Day today) {
     return entered;
 }
 
-std::optional<std::vector<PlayRecord>> readPlayLog() {
+std::optional<std::vector<PlayRecord>> readPlayLog(bool repair) {
     const std::string& folder = rankingFolder();
     std::error_code ignored;
     if (!std::filesystem::is_directory(folder, ignored)) {
@@ -178,9 +179,9 @@ std::optional<std::vector<PlayRecord>> readPlayLog() {
     beginAside();
     std::optional<std::vector<PlayRecord>> games;
     {
-        const StoreLock alone(folder, true);
-        if (alone.held()) {
-            games = loadLog(folder);
+        const StoreLock lock(folder, repair);
+        if (lock.held()) {
+            games = loadLog(folder, repair);
         } else {
             say(LOG_UNREADABLE);
         }

@@ -53,7 +53,8 @@ enum class Entered {
 Entered enterDailyGame(const PlayRecord& game, Day today);
 
 // The games of the log; none when there is no folder or log yet. Nothing when it cannot be read
-// (said aside).
-std::optional<std::vector<PlayRecord>> readPlayLog();
+// (said aside). Unless `repair` is false (a replay, which writes nothing), a damaged log is set
+// aside and written anew, as a game's entry does.
+std::optional<std::vector<PlayRecord>> readPlayLog(bool repair = true);
 
 }  // namespace numoteka
