@@ -86,7 +86,7 @@ function playToday() {
     return;
   }
   query = new URLSearchParams('daily');
-  history.pushState(null, '', `${location.pathname}?daily`);
+  history.replaceState(null, '', `${location.pathname}?daily`);
   replay.hide();
   start();
 }

@@ -13,6 +13,7 @@ const CODE = /[A-Za-z0-9_-]{12,}/g;
 // The codes this browser submitted and the server took, as the server keeps them.
 const SUBMITTED = 'numoteka-submitted';
 const DAY_MS = 24 * 3600 * 1000;
+const FIRST_DAY = '2000-01-01';
 
 // The API's status and JSON answer; no answer when the server has no API.
 async function api(path, body) {
@@ -89,8 +90,9 @@ export class WorldRanking {
     }
     this.panel.querySelector('[role="tabpanel"]').setAttribute('aria-labelledby',
       `world-tab-${difficulty}`);
-    // There is no ranking of a day to come yet.
+    // There is no ranking of a day to come yet, nor of one before the first daily game.
     this.panel.querySelector('#world-next').disabled = date >= todayInJapan();
+    this.panel.querySelector('#world-previous').disabled = date <= FIRST_DAY;
     const ranking = status === 200 ? answer.ranking : [];
     this.panel.querySelector('ol').replaceChildren(...ranking.map((entry) => {
       const item = document.createElement('li');
