@@ -34,7 +34,8 @@ void runCase(const uint8_t* data, size_t size) {
                 fail("a code not of its day");
             }
             const std::optional<Replay> again = decodeReplay(encodeReplay(*replay));
-            if (!again || again->typed != replay->typed || again->day != replay->day) {
+            if (!again || again->typed != replay->typed || again->day != replay->day ||
+                again->practice != replay->practice) {
                 fail("a code that does not encode back");
             }
         }

@@ -67,6 +67,7 @@ std::string replayMessage(const Replay& replay) {
     putNumber(message, replay.seed);
     putNumber(message, static_cast<uint32_t>(replay.day));
     putText(message, replay.typed);
+    putNumber(message, replay.practice ? 1 : 0);
     return message;
 }
 
@@ -227,10 +228,13 @@ int runReplayWorker(int socket) {
         Fields fields(std::string_view(message.data(), static_cast<size_t>(received)));
         Replay replay;
         uint32_t day = 0;
+        uint32_t practice = 0;
         fields.number(replay.seed);
         fields.number(day);
         fields.text(replay.typed);
+        fields.number(practice);
         replay.day = static_cast<Day>(day);
+        replay.practice = practice != 0;
         if (!fields.ok()) {
             return 1;
         }

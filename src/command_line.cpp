@@ -16,7 +16,9 @@
 #include "core/game.h"
 #include "daily/daily_game.h"
 #include "daily/day.h"
+#include "daily/play_log.h"
 #include "daily/replay_code.h"
+#include "daily/statistics.h"
 #include "records/ranking.h"
 
 namespace numoteka {
@@ -32,6 +34,8 @@ constexpr int RANKING_DIR_OPTION = 0x101;
 constexpr int DAILY_OPTION = 0x102;
 constexpr int REPLAY_OPTION = 0x103;
 constexpr int LANG_OPTION = 0x104;
+constexpr int REPLAY_SPEED_OPTION = 0x105;
+constexpr int STATS_OPTION = 0x106;
 
 constexpr option LONG_OPTIONS[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -41,6 +45,8 @@ constexpr option LONG_OPTIONS[] = {
     {"daily", optional_argument, nullptr, DAILY_OPTION},
     {"replay", required_argument, nullptr, REPLAY_OPTION},
     {"lang", required_argument, nullptr, LANG_OPTION},
+    {"replay-speed", required_argument, nullptr, REPLAY_SPEED_OPTION},
+    {"stats", no_argument, nullptr, STATS_OPTION},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -65,6 +71,10 @@ constexpr const char* USAGE_GAMES =
     "      --daily[=DATE]     今日のゲームを遊ぶ（日本時間の日付ごとに全員同じさいころ）\n"
     "                         DATE（YYYY-MM-DD、2000-01-01 から今日まで）でその日のゲーム\n"
     "      --replay=CODE      リプレイコード CODE のゲームを再生する\n"
+    "                         （ランキングにもプレイ記録にも残さない）\n"
+    "      --replay-speed=N   リプレイの速さ（1、2、4 倍、0 は待たない）\n"
+    "                         端末への出力では省略時 1、ほかは 0\n"
+    "      --stats            今日のゲームの成績を表示して終わる\n"
     "      --lang=LANG        ゲームの言語（ja は日本語、en は英語。省略時は ja）\n"
     "\n"
     "今日のゲームが終わると、共有用の1行とリプレイコードを表示します。\n"
@@ -82,7 +92,68 @@ struct Settings {
     std::string rankingFolder;  // empty for the default folder
     std::optional<Day> daily;
     std::optional<Replay> replay;
+    std::optional<int> replaySpeed;
+    bool stats = false;
 };
+
+// --stats: the statistics of the play log and the time until the next day's game. Status 1 when
+// the log cannot be read.
+int showStatistics() {
+    attachTerminal(encodingFromLocale(), false);
+    const std::optional<std::vector<PlayRecord>> games = readPlayLog();
+    const int64_t now = std::time(nullptr);
+    if (games) {
+        sayStatistics(playStatistics(*games, dayInJapan(now)));
+        sayCountdown(now);
+    }
+    flushOutput();
+    return games ? 0 : 1;
+}
+
+// A web page shows the statistics in a panel from the start, before any game; a replay's
+// page too, from a log it only reads.
+void offerStatisticsToPanels(bool replay) {
+    if (terminalShowsPanels()) {
+        if (const std::optional<std::vector<PlayRecord>> games = readPlayLog(!replay)) {
+            offerStatistics(
+                playStatistics(*games, dayInJapan(static_cast<int64_t>(std::time(nullptr)))));
+        }
+    }
+}
+
+// What a replay says before and after the game it plays back, aside from the game's own bytes.
+constexpr Format<const char*> REPLAY_BEGINS = "リプレイ: %s の今日のゲーム（記録はされません）\n";
+constexpr Format<> REPLAY_ENDS =
+    "リプレイ: ここまで（今日のゲームは numoteka --daily で遊べます）\n";
+
+// The speeds a replay plays at; 0 waits not at all.
+constexpr int REPLAY_SPEEDS[] = {0, 1, 2, 4};
+
+// Plays back `replay` as the daily game of its day, which it never saves.
+int playReplay(Replay& replay, std::optional<int> speed) {
+    setSavesReplayed(true);
+    // Paced for a person who watches; to a pipe or a file at once.
+    setPaceSpeed(speed.value_or(terminalIsWatched() ? 1 : 0));
+    const std::string date = dayText(replay.day);
+    offerReplay(date);
+    if (!terminalShowsPanels()) {
+        beginAside();
+        say(REPLAY_BEGINS, date.c_str());
+        endAside();
+    }
+    replayInput(std::move(replay.typed));
+    DailyGame daily;
+    daily.day = replay.day;
+    daily.replay = true;
+    daily.practice = replay.practice;
+    const int status = runDailyGame(daily);
+    if (!terminalShowsPanels()) {
+        beginAside();
+        say(REPLAY_ENDS);
+        endAside();
+    }
+    return status;
+}
 
 // A text of the run's language as the terminal shows it: UTF-8, or Shift_JIS in such a locale.
 std::string forTerminal(const std::string& utf8) {
@@ -215,6 +286,7 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
     arguments.push_back(nullptr);
     setLanguage(languageAsked(argc, argv));
     Settings settings;
+    const Day today = dayInJapan(static_cast<int64_t>(std::time(nullptr)));
     opterr = 0;
     optind = 0;  // start afresh, after the look for the language and should the program be run
                  // twice in one process
@@ -236,7 +308,6 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
                 settings.seeded = true;
                 break;
             case DAILY_OPTION: {
-                const Day today = dayInJapan(static_cast<int64_t>(std::time(nullptr)));
                 settings.daily = optarg == nullptr ? std::optional(today) : parseDay(optarg);
                 if (!settings.daily || *settings.daily > today) {
                     return refuse(
@@ -252,6 +323,22 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
                         "リプレイコードが正しくありません（途中で切れているか、"
                         "書きかえられているか、このゲームのものではありません）");
                 }
+                break;
+            case REPLAY_SPEED_OPTION: {
+                const std::string_view given = optarg;
+                settings.replaySpeed.reset();
+                for (const int speed : REPLAY_SPEEDS) {
+                    if (given == std::to_string(speed)) {
+                        settings.replaySpeed = speed;
+                    }
+                }
+                if (!settings.replaySpeed) {
+                    return refuse("リプレイの速さ '%s' は使えません（0、1、2、4 のどれか）", optarg);
+                }
+                break;
+            }
+            case STATS_OPTION:
+                settings.stats = true;
                 break;
             case RANKING_DIR_OPTION:
                 if (*optarg == '\0') {
@@ -283,6 +370,13 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
     if (settings.seeded + settings.daily.has_value() + settings.replay.has_value() > 1) {
         return refuse("'--seed'、'--daily'、'--replay' のうち指定できるのは1つだけです");
     }
+    if (settings.replaySpeed && !settings.replay) {
+        return refuse("オプション '--replay-speed' は '--replay' といっしょに使います");
+    }
+    if (settings.stats && (settings.seeded || settings.daily || settings.replay)) {
+        return refuse(
+            "オプション '--stats' はゲームをしません（'--seed'、'--daily'、'--replay' とは使えません）");
+    }
     // An empty variable counts as unset, so that the default can be had back by clearing it.
     const char* variable = std::getenv(RANKING_VARIABLE);
     if (settings.rankingFolder.empty() && variable != nullptr) {
@@ -293,21 +387,23 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
     } else if (!ownFolder.empty()) {
         setOwnRankingFolder(ownFolder);
     }
-    if (settings.replay) {
-        settings.daily = settings.replay->day;
-    }
-    if (!settings.daily && !settings.seeded) {
+    if (!settings.daily && !settings.seeded && !settings.replay) {
         settings.seed = static_cast<uint32_t>(std::time(nullptr));
     }
+    if (settings.stats) {
+        return showStatistics();
+    }
     attachTerminal(encodingFromLocale());
+    offerStatisticsToPanels(settings.replay.has_value());
     if (settings.replay) {
-        replayInput(std::move(settings.replay->typed));
+        return playReplay(*settings.replay, settings.replaySpeed);
     }
     if (!settings.daily) {
         return runGame(settings.seed);
     }
     DailyGame daily;
     daily.day = *settings.daily;
+    daily.today = today;
     return runDailyGame(daily);
 }
 

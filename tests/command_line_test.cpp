@@ -80,6 +80,9 @@ TEST(CommandLine, OptionsAnswerOrRefuseWithTheirStatus) {
         {{"--replay", "x", "--seed=1"}, 2, "", badCode},
         {{"--replay", encodeReplay({dailySeed(0), 0, "2\n"}), "--seed=1"}, 2, "", onlyOne},
         {{"--daily=2000-01-01", "--replay=x"}, 2, "", badCode},
+        {{"--replay-speed=3"}, 2, "", "invalid replay speed '3' (0, 1, 2 or 4)"},
+        {{"--replay-speed=01"}, 2, "", "invalid replay speed '01' (0, 1, 2 or 4)"},
+        {{"--replay-speed", "2", "--daily"}, 2, "", "option '--replay-speed' goes with '--replay'"},
         {{"--seed", "1", "--", "--help"}, 2, "", "unexpected argument '--help'"},
     };
     ScratchFolder scratch("numoteka_options_");

@@ -1,5 +1,7 @@
 // The daily game: the day's seed, the replay code, and a daily game played, shared and played
 // back.
+#include <filesystem>
+#include <map>
 #include <string>
 
 #include "console/console.h"
@@ -80,6 +82,24 @@ TEST(Replay, CodesHoldTheirLinesAndRefuseEveryChange) {
     EXPECT_FALSE(tokenLines(literal + std::string(2000, '\x9f')));
 }
 
+TEST(Replay, APracticeGameKeepsItsMarkAtTheEndAlone) {
+    const Replay practice{dailySeed(42), 42, "1\nたろう\n1\n", true};
+    const std::optional<Replay> back = decodeReplay(encodeReplay(practice));
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(back->practice);
+    EXPECT_EQ(back->typed, practice.typed);
+    EXPECT_FALSE(decodeReplay(encodeReplay({dailySeed(42), 42, practice.typed}))->practice);
+    // The mark is one token, 0xC1, after every line; anywhere else, or with other bits, refused.
+    const std::string lines = lineTokens(practice.typed);
+    bool marked = false;
+    EXPECT_EQ(tokenLines(lines + "\xC1", &marked), practice.typed);
+    EXPECT_TRUE(marked);
+    for (const std::string& tokens :
+         {"\xC1" + lines, lines + "\xC1\xC1", lines + "\xC0", lines + "\xC3", lines + "\xDF"}) {
+        EXPECT_FALSE(tokenLines(tokens)) << tokens;
+    }
+}
+
 // The code in what a daily game showed.
 std::string codeShown(const std::string& shown) {
     const std::string label = "\nリプレイコード ";
@@ -121,6 +141,43 @@ TEST(Daily, AWonGameIsSharedAndPlaysBackTheSame) {
     std::string changed = code;
     changed[changed.size() / 2] = changed[changed.size() / 2] == 'A' ? 'B' : 'A';
     EXPECT_EQ(runBinary({{"--replay", changed}}).status, 2);
+}
+
+// Every file below `folder`, with its bytes.
+std::map<std::string, std::string> folderFiles(const std::filesystem::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        files[entry.path().lexically_relative(folder).string()] = fileText(entry.path());
+    }
+    return files;
+}
+
+TEST(Daily, AReplaySavesNothingAndSaysItIsOne) {
+    // A friend's win, saved in the viewer's folder, watched three times: the folder stays as the
+    // win left it, though every replay shows the save as the game did.
+    ScratchFolder scratch("numoteka_replay_");
+    const auto [day, keys] = wonDay();
+    const std::string folder = (scratch.path() / "ranking").string();
+    const ProgramRun played =
+        runBinary({{"--daily=" + dayText(day), "--ranking-dir", folder}, keys});
+    ASSERT_NE(played.out.find(SAVE_PROMPT + "セーブしました！\n"), std::string::npos);
+    const std::map<std::string, std::string> saved = folderFiles(folder);
+    const std::string code = codeShown(played.out);
+    for (int watched = 0; watched < 3; ++watched) {
+        const ProgramRun replayed = runBinary({{"--replay=" + code, "--ranking-dir", folder}, ""});
+        EXPECT_EQ(replayed.status, 0);
+        EXPECT_EQ(replayed.out, played.out);
+        // Beside the game, on standard error: what it is, and how to play today's.
+        EXPECT_EQ(replayed.err,
+                  "リプレイ: " + dayText(day) +
+                      " の今日のゲーム（記録はされません）\n"
+                      "リプレイ: ここまで（今日のゲームは numoteka --daily で遊べます）\n");
+        EXPECT_EQ(folderFiles(folder), saved);
+    }
+    // Without the folder a save fails, and so the replay says, and makes no folder.
+    const ProgramRun elsewhere = runBinary({{"--replay", code}, ""});
+    EXPECT_NE(elsewhere.out.find(SAVE_PROMPT + "セーブ失敗\n"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists("System"));
 }
 
 TEST(Daily, LongLinesPlayBackAndTooMuchTypedLeavesNoCode) {

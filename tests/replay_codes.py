@@ -1,10 +1,14 @@
 """Replay codes read and made apart from the game's own codec, for the server's tests and
-benchmark: the lines a code holds, and a code with other lines (its checksum made anew)."""
+benchmark: the lines a code holds, and a code with other lines (its checksum made anew, its
+practice mark kept)."""
 import base64, itertools, zlib
 
+PRACTICE_MARK = 0xC1
 
-def typed_bytes(code):
-    """The lines a code holds, read apart from the game's own decoder."""
+
+def typed_bytes(code, marked=None):
+    """The lines a code holds, read apart from the game's own decoder; `marked`, a list, gets
+    whether the code ends in the practice mark."""
     raw = base64.urlsafe_b64decode(code + "=" * (-len(code) % 4))[7:-4]
     common = [b"\n", b"1\n", b"2\n", b"3\n"]
     typed, last, at = b"", b"", 0
@@ -17,6 +21,9 @@ def typed_bytes(code):
             typed += last * (count + 1)
         elif kind == 5:
             typed += b"\n" * count + b"1\n"
+        elif raw[at - 1] == PRACTICE_MARK and at == len(raw):
+            if marked is not None:
+                marked.append(True)
         else:
             for shift in itertools.count(0, 7) if count == 31 else ():
                 count += (raw[at] & 127) << shift
@@ -42,4 +49,7 @@ def forge(code, typed, day_shift=0, version=None):
         if not rest:
             break
     body += typed
+    marked = []
+    typed_bytes(code, marked)
+    body += bytes([PRACTICE_MARK]) if marked else b""
     return base64.urlsafe_b64encode(body + zlib.crc32(body).to_bytes(4, "little")).decode().rstrip("=")

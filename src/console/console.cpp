@@ -29,9 +29,25 @@ struct Console {
     const char* pendingEnd = nullptr;
     bool replaying = false;  // `typed` is recorded code page 932, read as it is
     size_t takenIn = 0;      // bytes of all the pieces taken in
+    bool aside = false;      // between beginAside() and endAside()
+    size_t asideStart = 0;   // where in the output the text said aside begins
+    std::string asideText;   // the memory terminal's text said aside, not taken yet
 };
 
 Console g_console;
+
+// The pace of keys typed for the player. It outlives the terminal it was set for, so that a
+// test or the command line may set it before the terminal is attached.
+struct Pace {
+    const PaceClock* clock = nullptr;  // a test's; the terminal's when null
+    PaceControls controls;
+    unsigned skipsSeen = 0;
+    bool skipping = false;   // running on to the next turn
+    bool turnBegun = false;  // since the skip was asked
+    bool memoryEchoes = false;
+};
+
+Pace g_pace;
 
 }  // namespace
 
@@ -164,10 +180,11 @@ void takeTypedPiece() {
 }
 
 // Reads the next piece typed into `pending`, and tells the input's observer.
-void readTypedPiece() {
+void readTypedPiece(Awaited awaited) {
     flushOutput();
     if (g_console.replaying) {
         takeReplayedPiece();
+        typeForPlayer(g_console.pending, awaited);
     } else {
         takeTypedPiece();
     }
@@ -193,6 +210,80 @@ void resetConsole(TerminalEncoding encoding, bool inMemory, bool padAmbiguous) {
     } else {
         g_look = padAmbiguous ? LOOK_UTF8_PADDED : LOOK_UTF8;
     }
+}
+
+// How long a person takes at a read, at speed 1: a name takes longer to type than a key.
+int momentOf(Awaited awaited) {
+    return awaited == Awaited::LINE ? 2 * PACE_MOMENT_MILLISECONDS : PACE_MOMENT_MILLISECONDS;
+}
+
+int sleepOnPace(int milliseconds) {
+    return g_pace.clock != nullptr ? g_pace.clock->sleep(milliseconds)
+                                   : terminal::paceSleep(milliseconds);
+}
+
+void lookAtPace() {
+    if (g_pace.clock != nullptr) {
+        g_pace.clock->look(g_pace.controls);
+    } else if (!g_console.inMemory) {
+        terminal::lookAtPaceControls(g_pace.controls);
+    }
+}
+
+// While the player has paused, the pace looks again at least this often.
+constexpr int PAUSED_LOOK_MILLISECONDS = 1000;
+
+// Waits the moment of a read at the pace. The moment is counted at speed 1, so that a speed
+// chosen while it runs counts from then on.
+void awaitMoment(Awaited awaited) {
+    const int moment = momentOf(awaited);
+    int passed = 0;
+    for (;;) {
+        lookAtPace();
+        const PaceControls& controls = g_pace.controls;
+        if (controls.turnSkips != g_pace.skipsSeen) {
+            g_pace.skipsSeen = controls.turnSkips;
+            g_pace.skipping = true;
+            g_pace.turnBegun = false;
+        }
+        if (g_pace.skipping) {
+            if (!g_pace.turnBegun) {
+                return;
+            }
+            g_pace.skipping = false;
+        }
+        if (controls.speed <= 0) {
+            return;
+        }
+        if (controls.paused) {
+            sleepOnPace(PAUSED_LOOK_MILLISECONDS);
+            continue;
+        }
+        if (passed >= moment) {
+            return;
+        }
+        const int speed = controls.speed;
+        passed += sleepOnPace((moment - passed + speed - 1) / speed) * speed;
+    }
+}
+
+// Keys as a terminal echoes them: control characters but the line feed and the tab as "^X", so
+// that recorded bytes can never drive the terminal.
+std::string echoedKeys(std::string_view cp932) {
+    std::string shown;
+    for (const char byte : cp932) {
+        const auto value = static_cast<unsigned char>(byte);
+        if ((value < 0x20 && byte != '\n' && byte != '\t') || value == 0x7F) {
+            shown += '^';
+            shown += static_cast<char>(value ^ 0x40);
+        } else {
+            shown += byte;
+        }
+    }
+    if (g_console.encoding == TerminalEncoding::Utf8) {
+        return fromCp932(shown);
+    }
+    return shown;
 }
 
 // The same name, any case, in ASCII.
@@ -250,6 +341,80 @@ void replayInput(std::string cp932) {
     g_console.typedRead = 0;
     g_console.replaying = true;
     g_console.heldRaw.clear();
+    g_pace.skipping = false;
+}
+
+void typeForPlayer(std::string_view cp932, Awaited awaited) {
+    awaitMoment(awaited);
+    const std::string shown = echoedKeys(cp932);
+    if (!g_console.inMemory) {
+        terminal::echo(shown.data(), shown.size());
+    } else if (g_pace.memoryEchoes) {
+        outputWritten(copyBytes(outputRoom(shown.size()), shown.data(), shown.size()));
+        g_output.shown = g_output.size;
+    }
+}
+
+void setPaceClock(const PaceClock* clock) {
+    g_pace.clock = clock;
+}
+
+void setPaceSpeed(int speed) {
+    g_pace.controls.speed = speed;
+}
+
+void turnBegins() {
+    g_pace.turnBegun = true;
+}
+
+void setMemoryEcho(bool echoes) {
+    g_pace.memoryEchoes = echoes;
+}
+
+bool terminalIsWatched() {
+    return !g_console.inMemory && terminal::isWatched();
+}
+
+bool terminalShowsPanels() {
+    return !g_console.inMemory && terminal::showsPanels();
+}
+
+void offerStatistics(const PlayStatistics& statistics) {
+    if (!g_console.inMemory) {
+        terminal::offerStatistics(statistics);
+    }
+}
+
+void offerReplay(const std::string& date) {
+    if (!g_console.inMemory) {
+        terminal::offerReplay(date);
+    }
+}
+
+void beginAside() {
+    flushOutput();
+    g_console.aside = true;
+    g_console.asideStart = g_output.size;
+}
+
+void endAside() {
+    if (!g_console.aside) {
+        return;
+    }
+    g_console.aside = false;
+    const char* said = g_output.bytes.get() + g_console.asideStart;
+    const size_t size = g_output.size - g_console.asideStart;
+    if (g_console.inMemory) {
+        g_console.asideText.append(said, size);
+    } else if (size > 0) {
+        terminal::writeAside(said, size);
+    }
+    g_output.size = g_console.asideStart;
+    g_output.shown = std::min(g_output.shown, g_output.size);
+}
+
+std::string takeAsideOutput() {
+    return std::exchange(g_console.asideText, {});
 }
 
 void shareGame(const SharedGame& game) {
@@ -305,7 +470,7 @@ unsigned char readByteSlowly() {
         g_readObserver();
     }
     while (g_typedInput.next == g_console.pendingEnd) {
-        readTypedPiece();
+        readTypedPiece(Awaited::KEY);
     }
     const auto byte = static_cast<unsigned char>(*g_typedInput.next++);
     g_typedInput.end = g_readObserver != nullptr ? g_typedInput.next : g_console.pendingEnd;
@@ -320,7 +485,7 @@ void readLine(char* line, size_t size) {
     const size_t from = readOffset();
     for (;;) {
         while (g_typedInput.next == g_console.pendingEnd) {
-            readTypedPiece();
+            readTypedPiece(Awaited::LINE);
         }
         const char* start = g_typedInput.next;
         const size_t left = static_cast<size_t>(g_console.pendingEnd - start);

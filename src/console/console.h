@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "console/format.h"
 
@@ -46,12 +48,48 @@ struct SharedGame {
     int difficulty = 0;        // 1 normal, 2 easy, 3 hard
     const char* outcome = "";  // "won", "lost" or "gave-up"
     int32_t turns = 0;
-    std::string line;  // the line to share: code page 932, UTF-8 once handed to the terminal
-    std::string code;  // its replay code; empty when the game has none
+    std::string line;       // the line to share: code page 932, UTF-8 once handed to the terminal
+    std::string code;       // its replay code; empty when the game has none
+    bool practice = false;  // not the day's official game: its line says so
+    bool replay = false;    // played back from a code, not played here
 };
 
 // Offers a daily game's result to the terminal; a memory terminal takes nothing.
 void shareGame(const SharedGame& game);
+
+// What the player's daily games came to, as data, for a terminal that shows it in a panel of its
+// own (a web page's statistics); a console is told it in text.
+struct PlayStatistics {
+    std::string today;  // "YYYY-MM-DD" in Japan
+    bool playedToday = false;
+    int32_t daysPlayed = 0;
+    int32_t wins = 0;
+    int32_t winRate = 0;  // per cent, rounded
+    int32_t streak = 0;   // days won in a row up to today or yesterday
+    int32_t bestStreak = 0;
+    // How many wins took how many turns, fewest turns first.
+    std::vector<std::pair<int32_t, int32_t>> winsByTurns;
+};
+
+// Offers the statistics to the terminal; only a web page takes them.
+void offerStatistics(const PlayStatistics& statistics);
+
+// A replay of the daily game of `date` ("YYYY-MM-DD") begins: a web page labels it; a console
+// has been told in text.
+void offerReplay(const std::string& date);
+
+// Whether the terminal shows the daily game's statistics and a replay's label in panels of its
+// own (a web page), from the data offered to it, so that they need not be said.
+bool terminalShowsPanels();
+
+// Texts said between beginAside() and endAside() go beside the game's dialogue rather than into
+// it: a console writes them to standard error, so that standard output stays the game's alone
+// (a replay's the same bytes as the game it replays); a web page shows them in its terminal.
+void beginAside();
+void endAside();
+
+// What the game said aside on the memory terminal since the last call.
+std::string takeAsideOutput();
 
 // What the game wrote to the memory terminal since the last call, in the terminal's encoding.
 std::string takeTerminalOutput();
@@ -117,5 +155,56 @@ void waiting(Wait wait);
 // `observer` hears of every wait, and whether text written before it was still waiting to be
 // shown then. It may throw InputEnded, which ends the input there. nullptr calls nothing.
 void setWaitObserver(void (*observer)(Wait wait, bool outputWaiting));
+
+// What the game waits for at a read: one key (a menu answer, the ">>" of a key wait, the Enter
+// before a roll) or a whole line (a name).
+enum class Awaited { KEY, LINE };
+
+// Keys typed for the player rather than by them (a replay's recorded lines) come as a person
+// types them: before each piece is read it waits its moment at the pace, then the terminal
+// echoes it as it echoes keys typed. The moment is PACE_MOMENT_MILLISECONDS at speed 1, half of
+// it at 2, a quarter at 4; speed 0 waits not at all. Whatever the pace, the terminal shows the
+// same bytes.
+inline constexpr int PACE_MOMENT_MILLISECONDS = 500;
+
+// What the player says of the pace: a web page's buttons. A console keeps the speed it started at.
+struct PaceControls {
+    bool paused = false;
+    int speed = 0;
+    // How often the player has asked to run on to the next turn. Each new ask types the keys
+    // without waits until the game says that a turn begins (turnBegins()); the read after that
+    // waits at the pace again.
+    unsigned turnSkips = 0;
+};
+
+// The time the pace takes and the player's say over it: the terminal's own (a console sleeps; a
+// web page waits on the browser's timers and asks its buttons), or a test's.
+struct PaceClock {
+    // Waits `milliseconds`, or less when the player's controls change meanwhile; returns how many
+    // it waited.
+    int (*sleep)(int milliseconds);
+    // Brings `controls` up to date with what the player has chosen since.
+    void (*look)(PaceControls& controls);
+};
+
+// Sets the clock of the pace; nullptr gives back the terminal's own.
+void setPaceClock(const PaceClock* clock);
+
+// The speed keys typed for the player start at: 0, 1, 2 or 4.
+void setPaceSpeed(int speed);
+
+// Whether standard output is a terminal that a person watches (not a pipe or a file).
+bool terminalIsWatched();
+
+// Types `cp932` for the player as a person would: waits the moment of what the game awaits at
+// the pace, then has the terminal echo it. A replay's keys come this way.
+void typeForPlayer(std::string_view cp932, Awaited awaited);
+
+// The game says that a turn begins here, so that the keys typed for the player can be run on to
+// it; this writes nothing.
+void turnBegins();
+
+// For tests: a memory terminal echoes what is typed for the player, as a terminal would.
+void setMemoryEcho(bool echoes);
 
 }  // namespace numoteka

@@ -47,4 +47,28 @@ void write(const char* bytes, size_t size);
 // web page's share bar); others have shown the line already.
 void share(const SharedGame& game);
 
+// Whether standard output is a terminal that a person watches, not a pipe or a file.
+bool isWatched();
+
+// Shows `size` bytes of keys typed for the player (in the terminal's encoding) where the
+// terminal echoes keys typed: only where a person watches.
+void echo(const char* bytes, size_t size);
+
+// Shows `size` bytes said aside: a console on standard error, a web page in its terminal.
+void writeAside(const char* bytes, size_t size);
+
+// Waits `milliseconds`, or less when the player's controls of the pace change meanwhile; returns
+// how many it waited.
+int paceSleep(int milliseconds);
+
+// Brings the controls of the pace up to date with the player's: a web page's buttons. A console
+// has none, and leaves them as they are.
+void lookAtPaceControls(PaceControls& controls);
+
+// Whether the terminal shows statistics and a replay's label in panels of its own (a web page),
+// and the data for them; others have been told in text, and take nothing here.
+bool showsPanels();
+void offerStatistics(const PlayStatistics& statistics);
+void offerReplay(const std::string& date);
+
 }  // namespace numoteka::terminal

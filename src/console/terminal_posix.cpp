@@ -7,9 +7,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -115,6 +117,18 @@ namespace terminal {
 
 bool speaksCodePage932() {
     return false;
+}
+
+bool isWatched() {
+    return isatty(STDOUT_FILENO) != 0;
+}
+
+int paceSleep(int milliseconds) {
+    timespec left{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000};
+    // A signal that interrupts the sleep does not shorten it.
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+    return milliseconds;
 }
 
 Attached attach(bool askWidth) {

@@ -5,6 +5,8 @@
 #include <emscripten/emscripten.h>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "console/terminal.h"
 
@@ -31,13 +33,51 @@ EM_ASYNC_JS(size_t, numoteka_terminal_read, (char* buffer, size_t capacity), {
     return bytes.length;
 });
 
-// shareResult(), if the page has it: the fields of SharedGame, as strings and numbers.
+// shareResult(), if the page has it: the fields of SharedGame, as strings, numbers and booleans.
 EM_JS(void, numoteka_terminal_share, (const char* date, int difficulty, const char* outcome,
-                                      int turns, const char* line, const char* code), {
+                                      int turns, const char* line, const char* code, int practice,
+                                      int replay), {
     const terminal = Module["terminal"];
     if (terminal.shareResult) {
         terminal.shareResult({ date: UTF8ToString(date), difficulty, outcome: UTF8ToString(outcome),
-                               turns, line: UTF8ToString(line), code: UTF8ToString(code) });
+                               turns, line: UTF8ToString(line), code: UTF8ToString(code),
+                               practice: practice !== 0, replay: replay !== 0 });
+    }
+});
+
+// paceSleep(): the milliseconds it waited.
+EM_ASYNC_JS(int, numoteka_terminal_pace_sleep, (int milliseconds), {
+    return await Module["terminal"].paceSleep(milliseconds);
+});
+
+// paceControls(), packed into one number: bit 0 paused, bits 1 to 7 the speed, the rest the
+// turn skips.
+EM_JS(int, numoteka_terminal_pace_controls, (), {
+    const controls = Module["terminal"].paceControls();
+    return (controls.paused ? 1 : 0) | (controls.speed << 1) | ((controls.turnSkips & 0x7fffff) << 8);
+});
+
+// showStatistics(), if the page has it: the fields of PlayStatistics; the wins by turns as pairs
+// of 32-bit numbers.
+EM_JS(void, numoteka_terminal_statistics, (const char* today, int playedToday, int daysPlayed,
+                                           int wins, int winRate, int streak, int bestStreak,
+                                           const int* byTurns, int pairs), {
+    const terminal = Module["terminal"];
+    if (terminal.showStatistics) {
+        const winsByTurns = [];
+        for (let i = 0; i < pairs; ++i) {
+            winsByTurns.push({ turns: HEAP32[(byTurns >> 2) + 2 * i], wins: HEAP32[(byTurns >> 2) + 2 * i + 1] });
+        }
+        terminal.showStatistics({ today: UTF8ToString(today), playedToday: playedToday !== 0, daysPlayed,
+                                  wins, winRate, streak, bestStreak, winsByTurns });
+    }
+});
+
+// replayStarts(), if the page has it.
+EM_JS(void, numoteka_terminal_replay, (const char* date), {
+    const terminal = Module["terminal"];
+    if (terminal.replayStarts) {
+        terminal.replayStarts({ date: UTF8ToString(date) });
     }
 });
 
@@ -86,7 +126,52 @@ void write(const char* bytes, size_t size) {
 
 void share(const SharedGame& game) {
     numoteka_terminal_share(game.date.c_str(), game.difficulty, game.outcome, game.turns,
-                            game.line.c_str(), game.code.c_str());
+                            game.line.c_str(), game.code.c_str(), game.practice ? 1 : 0,
+                            game.replay ? 1 : 0);
+}
+
+// The page is looked at by a person, and echoes keys on the same screen as the game's output.
+bool isWatched() {
+    return true;
+}
+
+void echo(const char* bytes, size_t size) {
+    write(bytes, size);
+}
+
+void writeAside(const char* bytes, size_t size) {
+    write(bytes, size);
+}
+
+int paceSleep(int milliseconds) {
+    return numoteka_terminal_pace_sleep(milliseconds);
+}
+
+void lookAtPaceControls(PaceControls& controls) {
+    const int packed = numoteka_terminal_pace_controls();
+    controls.paused = (packed & 1) != 0;
+    controls.speed = packed >> 1 & 0x7F;
+    controls.turnSkips = static_cast<unsigned>(packed) >> 8;
+}
+
+bool showsPanels() {
+    return true;
+}
+
+void offerStatistics(const PlayStatistics& statistics) {
+    std::vector<int> pairs;
+    for (const auto& [turns, wins] : statistics.winsByTurns) {
+        pairs.push_back(turns);
+        pairs.push_back(wins);
+    }
+    numoteka_terminal_statistics(statistics.today.c_str(), statistics.playedToday ? 1 : 0,
+                                 statistics.daysPlayed, statistics.wins, statistics.winRate,
+                                 statistics.streak, statistics.bestStreak, pairs.data(),
+                                 static_cast<int>(statistics.winsByTurns.size()));
+}
+
+void offerReplay(const std::string& date) {
+    numoteka_terminal_replay(date.c_str());
 }
 
 }  // namespace numoteka::terminal

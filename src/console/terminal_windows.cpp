@@ -1,7 +1,9 @@
 // The terminal of Windows: the console window, switched to code page 932 while the game runs,
 // so that the game's bytes pass through unconverted.
+#include <io.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "console/terminal.h"
@@ -35,6 +37,15 @@ BOOL WINAPI restoreOnConsoleEvent(DWORD /*event*/) {
 
 bool speaksCodePage932() {
     return true;
+}
+
+bool isWatched() {
+    return _isatty(_fileno(stdout)) != 0;
+}
+
+int paceSleep(int milliseconds) {
+    Sleep(static_cast<DWORD>(milliseconds));
+    return milliseconds;
 }
 
 // The console draws every double-byte character in two columns: nothing to ask.

@@ -116,6 +116,7 @@ int32_t playRounds(Difficulty difficulty) {
     PlayerRecord& human = g_players[PLAYER_HUMAN];
     PlayerRecord& computer = g_players[PLAYER_COMPUTER];
     for (int32_t turnCount = 1;; ++turnCount) {
+        turnBegins();
         int gaveUp = 0;
         if (human.restTurns != 0) {
             sayCount("%sさんはあと%d回休みです\n", human.restTurns, human.name, human.restTurns);

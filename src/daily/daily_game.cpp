@@ -1,11 +1,15 @@
 #include "daily/daily_game.h"
 
 #include <cstring>
+#include <ctime>
 #include <string>
+#include <vector>
 
 #include "console/console.h"
+#include "daily/play_log.h"
 #include "daily/recording.h"
 #include "daily/replay_code.h"
+#include "daily/statistics.h"
 
 namespace numoteka {
 
@@ -14,9 +18,12 @@ namespace {
 // How the line to share names a difficulty (UTF-8).
 constexpr const char* DIFFICULTY_WORDS[3] = {"ふつう", "かんたん", "むずかしい"};
 
-// By outcome: the line's word, and how the result is told to a page.
+// By outcome: the line's word.
 constexpr const char* OUTCOME_WORDS[3] = {"勝利", "敗北", "ギブアップ"};
-constexpr const char* OUTCOME_NAMES[3] = {"won", "lost", "gave-up"};
+
+constexpr Format<> PRACTICE_OF_A_PAST_DAY = "過ぎた日のゲームは練習です（成績には入りません）\n";
+constexpr Format<> PRACTICE_AFTER_TODAYS =
+    "今日の公式のゲームはもう終わっています。このゲームは練習です（成績には入りません）\n";
 
 // A word of the line, in the run's language and code page 932.
 std::string lineWord(const char* word) {
@@ -31,15 +38,22 @@ const char* difficultyWord(Difficulty difficulty) {
 // The run's daily game while it plays.
 DailyGame* g_daily = nullptr;
 
-// The line to share, in code page 932: "ぬもてか 2026-12-08 ふつう 勝利 24ターン".
-std::string dailyLine(Day day, const MatchEnd& end) {
-    return formattedCount("ぬもてか %s %s %s %dターン", end.turns, dayText(day).c_str(),
-                          lineWord(difficultyWord(end.difficulty)).c_str(),
-                          lineWord(OUTCOME_WORDS[static_cast<int>(end.outcome)]).c_str(),
-                          end.turns);
+// The line to share, in code page 932: "ぬもてか 2026-12-08 ふつう 勝利 24ターン", and a practice
+// game's "ぬもてか 2026-12-08 ふつう 勝利 24ターン（練習）".
+std::string dailyLine(Day day, const MatchEnd& end, bool practice) {
+    const std::string date = dayText(day);
+    const std::string difficulty = lineWord(difficultyWord(end.difficulty));
+    const std::string outcome = lineWord(OUTCOME_WORDS[static_cast<int>(end.outcome)]);
+    if (practice) {
+        return formattedCount("ぬもてか %s %s %s %dターン（練習）", end.turns, date.c_str(),
+                              difficulty.c_str(), outcome.c_str(), end.turns);
+    }
+    return formattedCount("ぬもてか %s %s %s %dターン", end.turns, date.c_str(), difficulty.c_str(),
+                          outcome.c_str(), end.turns);
 }
 
 // Says the day's line and replay code once the day's game has ended: what the player shares.
+// A game played here is entered in the play log first, which tells whether it is practice.
 void sayDailyResult(const MatchEnd& end) {
     DailyGame& daily = *g_daily;
     if (daily.end) {
@@ -47,18 +61,49 @@ void sayDailyResult(const MatchEnd& end) {
     }
     daily.end = end;
     std::memcpy(daily.name, g_players[PLAYER_HUMAN].name, sizeof daily.name);
+    const std::optional<std::string_view> typed = recordedInput();
+    const auto codeOf = [&](bool practice) {
+        return typed
+                   ? encodeReplay({dailySeed(daily.day), daily.day, std::string(*typed), practice})
+                   : std::string();
+    };
+    const bool entered = !daily.replay && daily.today;
+    if (entered) {
+        const PlayRecord game{daily.day, end.difficulty, end.outcome, end.turns, codeOf(false)};
+        daily.practice = enterDailyGame(game, *daily.today) == Entered::PRACTICE;
+    }
     SharedGame shared;
     shared.date = dayText(daily.day);
     shared.difficulty = difficultyIndex(end.difficulty) + 1;
-    shared.outcome = OUTCOME_NAMES[static_cast<int>(end.outcome)];
+    shared.outcome = outcomeName(end.outcome);
     shared.turns = end.turns;
-    shared.line = dailyLine(daily.day, end);
+    shared.replay = daily.replay;
+    shared.practice = daily.practice;
+    shared.line = dailyLine(daily.day, end, daily.practice);
     say("\n%s\n", shared.line.c_str());
-    if (const std::optional<std::string_view> typed = recordedInput()) {
-        shared.code = encodeReplay({dailySeed(daily.day), daily.day, std::string(*typed)});
+    if (typed) {
+        shared.code = codeOf(daily.practice);
         say("リプレイコード %s\n", shared.code.c_str());
     }
+    if (entered && daily.practice) {
+        beginAside();
+        say(daily.day == *daily.today ? PRACTICE_AFTER_TODAYS : PRACTICE_OF_A_PAST_DAY);
+        endAside();
+    }
     shareGame(shared);
+    if (entered) {
+        const int64_t now = daily.clock != nullptr ? daily.clock() : std::time(nullptr);
+        if (const std::optional<std::vector<PlayRecord>> games = readPlayLog()) {
+            const PlayStatistics statistics = playStatistics(*games, dayInJapan(now));
+            offerStatistics(statistics);
+            if (!terminalShowsPanels()) {
+                beginAside();
+                sayStatistics(statistics);
+                sayCountdown(now);
+                endAside();
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -38,6 +38,8 @@ ReplayCheck checkReplay(const Replay& replay) {
     replayInput(replay.typed);
     DailyGame daily;
     daily.day = replay.day;
+    daily.replay = true;
+    daily.practice = replay.practice;
     g_replayed = &daily;
     setWaitObserver(stopAfterTheDaysGame);
     runDailyGame(daily);
@@ -53,7 +55,8 @@ ReplayCheck checkReplay(const Replay& replay) {
     return {ReplayVerdict::WON,
             {replay.day, daily.end->difficulty, daily.end->turns,
              std::string(name.substr(0, wholeCharacters(name, name.size()))),
-             encodeReplay({replay.seed, replay.day, std::string(recordedInput().value())}),
+             encodeReplay(
+                 {replay.seed, replay.day, std::string(recordedInput().value()), replay.practice}),
              recordedInputWithoutNames().value()}};
 }
 

@@ -18,6 +18,8 @@ constexpr std::string_view COMMON_LINES[] = {"\n", "1\n", "2\n", "3\n"};
 constexpr int LITERAL_AGAIN = 4;    // a run of the last literal line
 constexpr int ENTERS_THEN_ONE = 5;  // 0 to 31 lines "\n", then "1\n": a round's usual keys
 constexpr int LITERAL = 7;
+constexpr int MARK = 6;
+constexpr uint8_t PRACTICE_MARK = MARK << 5 | 1;
 constexpr size_t LONGEST_RUN = 32;
 constexpr size_t LENGTH_FOLLOWS = 31;
 
@@ -173,7 +175,7 @@ std::string lineTokens(std::string_view typed) {
     return out;
 }
 
-std::optional<std::string> tokenLines(std::string_view tokens) {
+std::optional<std::string> tokenLines(std::string_view tokens, bool* practice) {
     std::string typed;
     std::string_view lastLiteral;
     size_t at = 0;
@@ -209,6 +211,10 @@ std::optional<std::string> tokenLines(std::string_view tokens) {
             lastLiteral = tokens.substr(at, count);
             typed.append(lastLiteral);
             at += count;
+        } else if (token == PRACTICE_MARK && at == tokens.size()) {
+            if (practice != nullptr) {
+                *practice = true;
+            }
         } else {
             return std::nullopt;
         }
@@ -224,6 +230,9 @@ std::string encodeReplay(const Replay& replay) {
     appendLittleEndian(bytes, replay.seed, 4);
     appendLittleEndian(bytes, static_cast<uint32_t>(replay.day), 2);
     bytes += lineTokens(replay.typed);
+    if (replay.practice) {
+        bytes.push_back(static_cast<char>(PRACTICE_MARK));
+    }
     appendLittleEndian(bytes, crc32(bytes), CHECKSUM_BYTES);
     return toBase64url(bytes);
 }
@@ -245,7 +254,7 @@ std::optional<Replay> decodeReplay(std::string_view code) {
     Replay replay;
     replay.seed = readLittleEndian(guarded, 1, 4);
     replay.day = static_cast<Day>(readLittleEndian(guarded, 5, 2));
-    std::optional<std::string> typed = tokenLines(guarded.substr(HEADER_BYTES));
+    std::optional<std::string> typed = tokenLines(guarded.substr(HEADER_BYTES), &replay.practice);
     if (!typed || replay.seed != dailySeed(replay.day)) {
         return std::nullopt;
     }

@@ -7,7 +7,8 @@
 // "2\n" or "3\n", nearly all a game reads; kind 4 is a run of the last line of kind 7 again;
 // kind 5 is 0 to 31 lines "\n" and then one "1\n", the keys of a usual round; kind 7 is one line
 // of other bytes, its length in the low bits (31: a LEB128 number of the bytes beyond 31
-// follows) and then its bytes as typed.
+// follows) and then its bytes as typed. Kind 6 with the low bits 1, only as the last token,
+// marks a practice game: not the day's official game of the player who played it.
 #pragma once
 
 #include <cstddef>
@@ -24,7 +25,8 @@ namespace numoteka {
 struct Replay {
     uint32_t seed = 0;
     Day day = 0;
-    std::string typed;  // code page 932 bytes, as the game read them
+    std::string typed;      // code page 932 bytes, as the game read them
+    bool practice = false;  // marked as a practice game
 };
 
 // The longest code that is read, and the most bytes typed it may stand for.
@@ -35,8 +37,9 @@ std::string encodeReplay(const Replay& replay);
 
 // The tokens of typed lines, and the lines of tokens: nothing for tokens the encoder never writes
 // or that stand for more than the limit. The parts of a code between its header and checksum.
+// A practice mark at the end sets `practice`, when given.
 std::string lineTokens(std::string_view typed);
-std::optional<std::string> tokenLines(std::string_view tokens);
+std::optional<std::string> tokenLines(std::string_view tokens, bool* practice = nullptr);
 
 // The replay a code stands for; nothing for a code that is cut, changed, too long, of another
 // version, or whose seed is not its day's.

@@ -24,6 +24,7 @@ namespace {
 std::string g_folder = "System";
 bool g_createFolder = false;
 bool g_ownFolder = false;
+bool g_savesReplayed = false;
 
 // Both files hold the tables normal, easy, hard, one line per place.
 constexpr int TABLE_COUNT = 3;
@@ -263,6 +264,23 @@ void setOwnRankingFolder(std::string folder) {
     g_ownFolder = true;
 }
 
+const std::string& rankingFolder() {
+    return g_folder;
+}
+
+void makeRankingFolder() {
+    if (g_ownFolder) {
+        makeOwnFolder(g_folder);
+    } else if (g_createFolder) {
+        std::error_code ignored;
+        std::filesystem::create_directories(g_folder, ignored);
+    }
+}
+
+void setSavesReplayed(bool replayed) {
+    g_savesReplayed = replayed;
+}
+
 void showRanking() {
     RankingTables tables;
     if (loadTablesLocked(tables) != Store::READ) {
@@ -293,13 +311,19 @@ void saveRecord(Difficulty difficulty, int32_t turnCount) {
         say("セーブ失敗\n");
         return;
     }
-    // Should making the folder fail, so does taking the lock below.
-    if (g_ownFolder) {
-        makeOwnFolder(g_folder);
-    } else if (g_createFolder) {
+    if (g_savesReplayed) {
+        // What a save here would say, but nothing is written: without the folder, unless it is
+        // one that a save makes, a save fails.
         std::error_code ignored;
-        std::filesystem::create_directories(g_folder, ignored);
+        if (g_createFolder || std::filesystem::is_directory(g_folder, ignored)) {
+            say("セーブしました！\n");
+        } else {
+            say("セーブ失敗\n");
+        }
+        return;
     }
+    // Should making the folder fail, so does taking the lock below.
+    makeRankingFolder();
     // From reading the files to the last rename, no other save comes between.
     StoreLock alone(g_folder, true);
     if (!alone.held()) {

@@ -37,6 +37,18 @@ void setRankingFolder(std::string folder, bool createWhenSaving);
 // player alone (mode 0700), as the usual data folders of a home are made.
 void setOwnRankingFolder(std::string folder);
 
+// The folder of the files, where the daily game keeps its play log beside them.
+const std::string& rankingFolder();
+
+// Makes the folder, as a save does before it writes, when the folder is one to be made (named by
+// the user, or the player's own).
+void makeRankingFolder();
+
+// While a replay plays, a save writes nothing, not even the folder, and says what a save would
+// say here: "セーブしました！", or "セーブ失敗" without the folder (unless it is one that a save
+// makes). Showing a table reads the files as ever.
+void setSavesReplayed(bool replayed);
+
 // A name as stored, but with control bytes as "?" so that a name cannot drive a terminal.
 std::string shownName(const char* name);
 

@@ -27,6 +27,7 @@ constexpr const char* NEW_SUFFIX = ".new";
 constexpr const char* OLD_SUFFIX = ".old";
 constexpr const char* NONE_SUFFIX = ".none";
 constexpr const char* UNDONE_SUFFIX = ".undone";
+constexpr const char* DAMAGED_SUFFIX = ".damaged";
 
 // How many file operations the current save has made, for the test faults.
 struct SaveSteps {
@@ -137,6 +138,14 @@ bool replaceFile(const std::string& from, const std::string& to) {
     return moveFile(from, to);
 }
 
+// Whether `name` is "<file>.<id><suffix>", as the store names its temporary files.
+bool isTemporaryOf(std::string_view name, std::string_view file, std::string_view suffix) {
+    const std::string_view id = name.substr(std::min(name.size(), file.size() + 1), ID_DIGITS);
+    return name.size() == file.size() + 1 + ID_DIGITS + suffix.size() && name.starts_with(file) &&
+           name[file.size()] == '.' && name.ends_with(suffix) &&
+           id.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
 // The temporary files in the folder, by the id of the save that wrote them.
 struct SaveLeftovers {
     bool newCounts = false;
@@ -175,13 +184,8 @@ std::map<std::string, SaveLeftovers> findLeftovers(const std::string& folder) {
         const std::string name = asciiName(entry->path());
         for (const Kind& kind : KINDS) {
             const std::string_view file = kind.file;
-            const std::string_view suffix = kind.suffix;
-            const std::string_view id =
-                std::string_view(name).substr(std::min(name.size(), file.size() + 1), ID_DIGITS);
-            if (name.size() == file.size() + 1 + ID_DIGITS + suffix.size() &&
-                name.starts_with(file) && name[file.size()] == '.' && name.ends_with(suffix) &&
-                id.find_first_not_of("0123456789abcdef") == std::string_view::npos) {
-                leftovers[std::string(id)].*kind.flag = true;
+            if (isTemporaryOf(name, file, kind.suffix)) {
+                leftovers[name.substr(file.size() + 1, ID_DIGITS)].*kind.flag = true;
             }
         }
     }
@@ -235,6 +239,61 @@ void finishUnfinishedSaves(const std::string& folder) {
     if (!leftovers.empty()) {
         syncFolder(folder);
     }
+}
+
+StoreRead readStoreFile(const std::string& path, size_t limit, std::string& bytes) {
+    bytes.clear();
+    std::FILE* file = openStoreFile(path);
+    if (file == nullptr) {
+        return errno == ENOENT ? StoreRead::MISSING : StoreRead::UNREADABLE;
+    }
+    char buffer[4096];
+    size_t size = 0;
+    // One byte beyond the limit is read, to tell a file of the limit's length from a longer one.
+    while (bytes.size() <= limit && (size = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        bytes.append(buffer, size);
+    }
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) {
+        return StoreRead::UNREADABLE;
+    }
+    if (bytes.size() > limit) {
+        bytes.resize(limit);
+        return StoreRead::TOO_LONG;
+    }
+    return StoreRead::READ;
+}
+
+bool replaceStoreFile(const std::string& folder, const char* file, const std::string& bytes) {
+    g_saveSteps = SaveSteps{};
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        if (isTemporaryOf(asciiName(entry->path()), file, NEW_SUFFIX)) {
+            std::remove(entry->path().string().c_str());
+        }
+    }
+    const std::string path = storePath(folder, file);
+    const std::string written = temporaryPath(folder, file, newSaveId(), NEW_SUFFIX);
+    if (!writeNewFile(written, bytes)) {
+        return false;
+    }
+    if (!replaceFile(written, path)) {
+        removeFile(written);
+        return false;
+    }
+    syncFolder(folder);
+    return true;
+}
+
+std::string setStoreFileAside(const std::string& folder, const char* file) {
+    const std::string aside = std::string(file) + "." + newSaveId() + DAMAGED_SUFFIX;
+    if (!moveFile(storePath(folder, file), storePath(folder, aside.c_str()))) {
+        return {};
+    }
+    syncFolder(folder);
+    return aside;
 }
 
 bool replacePair(const std::string& folder, const std::string& counts, const std::string& names) {

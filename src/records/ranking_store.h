@@ -62,6 +62,23 @@ bool hasUnfinishedSave(const std::string& folder);
 // Under the exclusive lock.
 void finishUnfinishedSaves(const std::string& folder);
 
+// Another file of the store, beside the pair (the daily game's play log), under the same lock:
+// read whole, replaced whole, set aside whole.
+enum class StoreRead { READ, MISSING, UNREADABLE, TOO_LONG };
+
+// Reads at most `limit` bytes of the file into `bytes`: TOO_LONG when it holds more (the first
+// `limit` are read).
+StoreRead readStoreFile(const std::string& path, size_t limit, std::string& bytes);
+
+// Replaces the file by a new one with these bytes, written in full to a private temporary file
+// first ("<file>.<id>.new") and then renamed into place: the old file stands until the new one
+// does. Temporary files of replacements that ended half way go first. Under the exclusive lock.
+bool replaceStoreFile(const std::string& folder, const char* file, const std::string& bytes);
+
+// Renames the file to "<file>.<id>.damaged", which nothing ever removes; returns that name, or an
+// empty one when the rename failed. Under the exclusive lock.
+std::string setStoreFileAside(const std::string& folder, const char* file);
+
 // Replaces the two files by new ones with these bytes, as a pair: both are written in full
 // first, then renamed into place. Should the second rename fail, the old turn counts are put
 // back, so that the pair is as it was. False on any failure, with the old pair in place.

@@ -22,6 +22,7 @@ import { chromium, devices } from 'playwright-core';
 const FAREWELL = 'ゲームを終了します\n\n\n' + '/'.repeat(76) + '\n\n\n';
 const ENGLISH_FAREWELL = 'Quitting the game\n\n\n' + '/'.repeat(76) + '\n\n\n';
 const PLAY_AGAIN = 'Enterキーでもう一度遊べます\n';
+const PLAY_TODAY = 'Enterキーで今日のゲームを遊べます\n';
 const SAVED = 'セーブしました！\n';
 const SAVE_PROMPT = 'セーブしますか？';
 const FILES = ['dice_data.dat', 'name_data.dat'];
@@ -99,6 +100,32 @@ async function dialogue(seed, lines, from, quits = false, english = false) {
   return shown;
 }
 
+// What the native game of `args` (a daily game's, say) shows before it waits for each of `lines`
+// (texts): shown[k] before line k + 1; and that text with each line echoed where it is typed, as
+// the page echoes keys typed and a replay's keys, with where each echo begins.
+async function echoedDialogue(args, lines) {
+  const env = { ...process.env, LANG: 'C.UTF-8', LC_ALL: '', LC_CTYPE: '', NUMOTEKA_RANKING_DIR: scratch };
+  const outputOf = (count) => new Promise((resolve) => {
+    const game = spawn(quick, args, { cwd: scratch, env, stdio: ['pipe', 'pipe', 'ignore'] });
+    game.stdin.end(lines.slice(0, count).map((line) => line + '\n').join(''));
+    const output = [];
+    game.stdout.on('data', (chunk) => output.push(chunk));
+    game.on('close', () => resolve(Buffer.concat(output).toString().slice(0, -FAREWELL.length)));
+  });
+  const shown = [];
+  const play = async (count) => {
+    for (; count <= lines.length; count += 2) shown[count] = await outputOf(count);
+  };
+  await Promise.all([play(0), play(1)]); // two at a time: the machine has two cores
+  let text = shown[0];
+  const reads = [];
+  for (let count = 0; count < lines.length; ++count) {
+    reads.push(text.length);
+    text += lines[count] + '\n' + shown[count + 1].slice(shown[count].length);
+  }
+  return { shown, text, reads };
+}
+
 // How many columns xterm.js draws each character of `text` in, asked as the console asks.
 function widthsOf(page, text) {
   return page.evaluate(async (characters) => {
@@ -134,17 +161,20 @@ function screenOf(text, widths) {
   return { lines: lines.map((line) => line.trimEnd()).join('\n').trimEnd().split('\n'), cursor };
 }
 
+// What the terminal shows: its lines, as screenOf() gives them, and where the cursor stands.
+const shownScreen = (page) => page.evaluate(() => {
+  const buffer = window.numotekaTerminal.buffer.active;
+  const lines = [];
+  for (let row = 0; row < buffer.length; ++row) lines.push(buffer.getLine(row).translateToString(true).trimEnd());
+  return { lines: lines.join('\n').trimEnd().split('\n'), cursor: { x: buffer.cursorX, y: buffer.baseY + buffer.cursorY } };
+});
+
 // Waits until the page shows `text`; tells the first difference if it does not.
-async function waitForScreen(page, text, widths, what) {
+async function waitForScreen(page, text, widths, what, seconds = 30) {
   const expected = screenOf(text, widths);
   let shown;
-  for (const deadline = Date.now() + 30000; Date.now() < deadline; await page.waitForTimeout(50)) {
-    shown = await page.evaluate(() => {
-      const buffer = window.numotekaTerminal.buffer.active;
-      const lines = [];
-      for (let row = 0; row < buffer.length; ++row) lines.push(buffer.getLine(row).translateToString(true).trimEnd());
-      return { lines: lines.join('\n').trimEnd().split('\n'), cursor: { x: buffer.cursorX, y: buffer.baseY + buffer.cursorY } };
-    });
+  for (const deadline = Date.now() + seconds * 1000; Date.now() < deadline; await page.waitForTimeout(50)) {
+    shown = await shownScreen(page);
     if (JSON.stringify(shown) === JSON.stringify(expected)) return true;
   }
   let row = 0;
@@ -421,13 +451,13 @@ function dailyResult(output) {
   return { index, line, code };
 }
 
-// The first day of November 2026 whose game "11" at every prompt wins for `name` on normal: the
-// native game's output, line and replay code, and the fewest of those lines that win it. The
-// line is the one before the code, whatever its words; the game was won if it asked to save
-// before it (the first game of the run is the day's).
-function wonDay(name) {
+// The first day of November 2026 from `from` on whose game "11" at every prompt wins for `name`
+// on normal: the native game's output, line and replay code, and the fewest of those lines that
+// win it. The line is the one before the code, whatever its words; the game was won if it asked
+// to save before it (the first game of the run is the day's).
+function wonDay(name, from = '2026-11-01') {
   const keysOf = (presses) => `1\n${name}\n1\n${'11\n'.repeat(presses)}`;
-  for (let date = 1; date <= 28; ++date) {
+  for (let date = Number(from.slice(-2)); date <= 28; ++date) {
     const day = `2026-11-${String(date).padStart(2, '0')}`;
     const played = runNative([`--daily=${day}`], keysOf(300));
     const { index, line, code } = dailyResult(played);
@@ -444,27 +474,183 @@ function wonDay(name) {
   throw new Error(`no day of November 2026 is won by ${name}`);
 }
 
+// A button of the page clicked; the focus then goes back to the terminal.
+async function press(page, selector, what) {
+  await page.click(selector);
+  check(await until(page, () => page.evaluate(() => document.activeElement?.classList.contains('xterm-helper-textarea'))),
+    `${what}: the focus stays on the button`);
+}
+
 // A won daily game's replay code, made by the native game, played back on the page: the screen
-// is what the native game shows playing it back (so the day gives the page the seed it gives the
-// native game), and the page offers the line and a link to the replay.
+// is what the native game shows before each of its lines, each line echoed where it was typed
+// (so the day gives the page the seed it gives the native game), at the pace of a person: it
+// holds while paused and runs on to the next turn's heading; at ×4 it plays to its end. The
+// save it shows writes nothing; the page offers the line and a link to the replay, and Enter
+// then plays today's game.
 async function dailyReplay(browser, origin) {
-  const { day, played, line, code } = wonDay('たろう');
+  const { day, played, line, code, presses } = wonDay('たろう');
   const replayed = runNative([`--replay=${code}`], '');
   check(code && line.includes(` ${day} `) && played.startsWith(replayed.slice(0, -FAREWELL.length)),
     `the native daily game: ${line} ${code}`);
+  const lines = ['1', 'たろう', '1', ...Array(presses).fill('11')];
+  const { shown, text, reads } = await echoedDialogue([`--daily=${day}`], lines);
+  check(shown.at(-1) + FAREWELL === replayed && text.includes(SAVED), `the native game of ${lines.length} lines`);
+  // The first line read after the heading of each round (the human's turn, or the human's
+  // rest): its key wait may take a key of a line read before.
+  const headings = [...text.matchAll(/たろうさんの番です（\d+ターン目）\n>>|たろうさんはあと\d+回休みです\n>>/g)]
+    .map((found) => reads.findIndex((at) => at >= found.index + found[0].length));
   const context = await browser.newContext();
   const page = await context.newPage();
   await page.goto(`${origin}/?replay=${code}`);
-  const widths = await widthsOf(page, replayed);
-  await waitForScreen(page, padded(replayed, widths) + PLAY_AGAIN, widths, 'replay');
+  const widths = await widthsOf(page, text);
+  const screenAt = (read) => JSON.stringify(screenOf(padded(text.slice(0, reads[read]), widths), widths));
+  const label = () => page.evaluate(() => !document.getElementById('replay').hidden &&
+    document.getElementById('replay-label').textContent);
+  check(await until(page, async () => (await label()) === `リプレイ ${day}（記録はされません）`), `the replay's label: ${await label()}`);
+  // Paused: it waits at a read, and stays there.
+  await press(page, '#replay-pause', 'pause');
+  let read = -1;
+  await until(page, async () => {
+    const now = JSON.stringify(await shownScreen(page));
+    read = reads.findIndex((_, at) => screenAt(at) === now);
+    return read >= 0;
+  });
+  await page.waitForTimeout(1500);
+  check(read >= 0 && JSON.stringify(await shownScreen(page)) === screenAt(read), `paused at read ${read}, it went on`);
+  // On to the next turn's heading, twice, paused all the while.
+  for (const step of [1, 2]) {
+    const heading = headings.find((at) => at > read);
+    await press(page, '#replay-turn', 'next turn');
+    check(await waitForScreen(page, padded(text.slice(0, reads[heading]), widths), widths, `next turn ${step}`), `next turn ${step}`);
+    read = heading;
+  }
+  check(await page.textContent('#replay-pause') === '再生', 'the pause button does not offer to play');
+  await press(page, '[data-speed="4"]', '×4');
+  await press(page, '#replay-pause', 'play');
+  const speeds = await page.evaluate(() => [...document.querySelectorAll('[data-speed]')].map((button) => button.getAttribute('aria-pressed')));
+  check(JSON.stringify(speeds) === '["false","false","true"]', `speeds pressed ${speeds}`);
+  await waitForScreen(page, padded(text + FAREWELL, widths) + PLAY_TODAY, widths, 'replay', 120);
+  check(await until(page, () => page.isVisible('#replay-end')), 'the end of the replay offers nothing');
+  // It showed the save, and wrote nothing.
+  for (const file of [...FILES, 'play_log.txt']) {
+    check((await storedFile(page, file)).length === 0, `the replay stored ${file}`);
+  }
   const shared = await page.evaluate(() => ({ line: document.querySelector('#share span').textContent,
     link: document.querySelector('#share a').href, shown: !document.getElementById('share').hidden,
     world: !document.getElementById('world').hidden || !document.getElementById('world-submit').hidden }));
   check(shared.shown && !shared.world && shared.line === line && shared.link === `${origin}/?replay=${code}`,
     `shared ${JSON.stringify(shared)}`);
+  // Enter: today's game in Japan, whatever day the replay was.
+  await page.keyboard.press('Enter');
+  check(await until(page, () => page.evaluate(() => location.search === '?daily' &&
+    document.getElementById('replay').hidden)), 'Enter does not lead to today\'s game');
+  await waitForScreen(page, padded(text + FAREWELL, widths) + PLAY_TODAY + padded(shown[0], widths), widths, 'today\'s game after the replay');
   await page.goto(`${origin}/?replay=${code.slice(0, -1)}`);
   await waitForScreen(page, 'アドレスの日付かリプレイコードが正しくありません\n' + PLAY_AGAIN, widths, 'a cut code');
-  console.log(`daily replay: ${line}, ${code.length} characters, shown as the native game shows it`);
+  console.log(`daily replay: ${line}, ${code.length} characters, paused, on to turns ${headings.slice(0, 3)}..., shown as the native game shows it`);
+
+  // A short one at ×1 to its end, watched again, and then today's game from its button.
+  const givenUp = ['1', 'たろう', '1', '', '', '3'];
+  const short = await echoedDialogue([`--daily=${day}`], givenUp);
+  const shortCode = dailyResult(short.shown.at(-1)).code;
+  await page.goto(`${origin}/?replay=${shortCode}`);
+  const once = padded(short.text + FAREWELL, widths) + PLAY_TODAY;
+  await waitForScreen(page, once, widths, 'a short replay');
+  await press(page, '#replay-again', 'watch again');
+  await waitForScreen(page, once + once, widths, 'a short replay watched again');
+  await press(page, '#play-today', 'play today\'s game');
+  check(await until(page, () => page.evaluate(() => location.search === '?daily')), 'the button does not lead to today\'s game');
+  await waitForScreen(page, once + once + padded(short.shown[0], widths), widths, 'today\'s game from its button');
+  await context.close();
+}
+
+// Days of November 2026 in a row, `count` of them, whose games "11" at every prompt wins for
+// `name` on normal: for each its line (the native game's, practice) and the fewest "11" that win.
+function wonDaysInARow(name, count) {
+  let days = [];
+  for (let date = 1; days.length < count;) {
+    const won = wonDay(name, `2026-11-${String(date).padStart(2, '0')}`);
+    const next = Number(won.day.slice(-2));
+    days = days.length > 0 && next === date ? [...days, won] : [won];
+    date = next + 1;
+  }
+  return days;
+}
+
+// Today's game on the page on two days in a row, the page's clock set by the test at 18:17:50 in
+// Japan: each won is official, the statistics count both, and a third game is practice. The
+// countdown says when the next game comes; the share button copies, says so, says why not when
+// the browser refuses, and takes the system's share sheet where there is one.
+async function dailyStatistics(browser, origin) {
+  const days = wonDaysInARow('はなこ', 2);
+  check(days.length === 2, 'no two days in a row of November 2026 are won');
+  const context = await browser.newContext();
+  await context.grantPermissions(['clipboard-read', 'clipboard-write']);
+  const page = await context.newPage();
+  const panel = () => page.evaluate(() => ({
+    values: [...document.querySelectorAll('#stats dd')].map((value) => value.textContent),
+    turns: [...document.querySelectorAll('#stats li')].map((item) => item.textContent),
+    today: document.getElementById('stats-today').textContent,
+  }));
+  const line = () => page.evaluate(() => !document.getElementById('share').hidden &&
+    document.querySelector('#share span').textContent);
+  const playToday = async (won, wanted) => {
+    await page.keyboard.type(['1', 'はなこ', '1', ...Array(won.presses).fill('11')].map((typed) => typed + '\n').join(''));
+    check(await until(page, async () => (await line()) === wanted), `${won.day}: the line ${await line()}, not ${wanted}`);
+  };
+  const official = (won) => won.line.replace('（練習）', '');
+  for (const [played, won] of days.entries()) {
+    await context.clock.setFixedTime(new Date(`${won.day}T18:17:50+09:00`));
+    await page.goto(`${origin}/?daily`);
+    await page.locator('.xterm-helper-textarea').focus();
+    await playToday(won, official(won));
+    const count = String(played + 1);
+    const turns = days.slice(0, played + 1).map((day) => Number(/(\d+)ターン/.exec(day.line)[1])).sort((a, b) => a - b);
+    const wanted = JSON.stringify({ values: [count, count, '100%', count, count],
+      turns: turns.map((turn) => `${turn}ターン ${turns.filter((other) => other === turn).length}回`)
+        .filter((item, at, all) => all.indexOf(item) === at),
+      today: '今日のゲームは遊びました' });
+    let shown;
+    check(await until(page, async () => JSON.stringify(shown = await panel()) === wanted),
+      `the statistics on ${won.day}: ${JSON.stringify(shown)}, not ${wanted}`);
+  }
+  await press(page, '#stats-button', '統計');
+  check(await page.isVisible('#stats'), 'the 統計 button does not open the panel');
+  const countdown = await page.textContent('#countdown');
+  check(countdown.startsWith('次のゲームまで 5:42:10'), `countdown: ${countdown}`);
+  // The same day again, after quitting (the win's last "11" left its Enter for the menu):
+  // practice, counted nowhere.
+  const before = await panel();
+  await page.keyboard.type('\n2\n');
+  check(await until(page, () => page.evaluate((again) => window.numotekaTerminal.buffer.active
+    .getLine(window.numotekaTerminal.buffer.active.baseY + window.numotekaTerminal.buffer.active.cursorY - 1)
+    .translateToString(true) === again, PLAY_AGAIN.trim())), 'the game does not end');
+  await page.keyboard.press('Enter');
+  await playToday(days[1], days[1].line);
+  check(JSON.stringify(await panel()) === JSON.stringify(before), 'a practice game changed the statistics');
+  const log = (await storedFile(page, 'play_log.txt')).toString();
+  check(log.split('\n').slice(0, 3).map((kept) => kept.split(' ').slice(0, 4).join(' ')).join('\n') ===
+    ['numoteka play log 1', ...days.map((won) => `${won.day} 1 won ${/(\d+)ターン/.exec(won.line)[1]}`)].join('\n'),
+    `the play log in the page's storage:\n${log}`);
+  // Shared: copied and said, refused and said why, or through the system's share sheet.
+  const link = await page.evaluate(() => document.querySelector('#share a').href);
+  await press(page, '#share-button', 'copy');
+  check(await until(page, async () => (await page.textContent('#share-said')) === 'コピーしました'), 'no word of the copy');
+  const copied = await page.evaluate(() => navigator.clipboard.readText());
+  check(copied === `${days[1].line}\n${link}`, `copied ${copied}`);
+  await page.evaluate(() => {
+    navigator.clipboard.writeText = () => Promise.reject(new DOMException('Write permission denied.', 'NotAllowedError'));
+  });
+  await press(page, '#share-button', 'a refused copy');
+  check(await until(page, async () => (await page.textContent('#share-said')) === 'コピーできませんでした（Write permission denied.）'),
+    `a refused copy: ${await page.textContent('#share-said')}`);
+  await page.evaluate(() => {
+    navigator.share = (data) => { window.sharedData = data; return Promise.resolve(); };
+  });
+  await press(page, '#share-button', 'share');
+  const sheet = await page.evaluate(() => window.sharedData);
+  check(JSON.stringify(sheet) === JSON.stringify({ text: days[1].line, url: link }), `shared ${JSON.stringify(sheet)}`);
+  console.log(`statistics: ${days.map((won) => won.day).join(' and ')} won on the page, then practice; ${countdown}`);
   await context.close();
 }
 
@@ -491,6 +677,10 @@ async function worldRanking(browser) {
     if (request.method() === 'POST') posted.push({ url: request.url(), body: request.postData() });
   });
   await page.goto(`${origin}/?daily=${day}`);
+  // Today's ranking first, with no day after it yet.
+  const todays = `世界ランキング ${new Date(Date.now() + 9 * 3600000).toISOString().slice(0, 10)} ふつう`;
+  check(await until(page, () => page.evaluate((heading) => document.querySelector('#world h2').textContent === heading &&
+    document.getElementById('world-next').disabled, todays)), 'today\'s ranking with no next day');
   await page.fill('#world input', pasted.slice(pasted.indexOf(`\n${line}\n`)));
   await page.click('#world form button');
   await page.locator('#world li').waitFor();
@@ -515,7 +705,34 @@ async function worldRanking(browser) {
     body: { code } })));
   check(JSON.stringify(posted.map(({ url, body }) => ({ url, body: JSON.parse(body) }))) === submissions,
     `posted ${JSON.stringify(posted)}, not ${submissions}`);
-  console.log(`world ranking: ${day}, a pasted code and a win on the page ranked ${JSON.stringify(shown.items)}`);
+  // Both were sent from here: the game's entry is the player's. The tabs, the days around it,
+  // and rankings with nobody in them yet.
+  const view = () => page.evaluate(() => ({
+    heading: document.querySelector('#world h2').textContent,
+    tabs: [...document.querySelectorAll('#world [role="tab"]')].map((tab) => `${tab.textContent}:${tab.getAttribute('aria-selected')}`),
+    items: [...document.querySelectorAll('#world li')].map((item) => `${item.textContent}${item.classList.contains('mine') ? ' (mine)' : ''}`),
+    empty: !document.getElementById('world-empty').hidden,
+  }));
+  const dayBefore = new Date(Date.parse(`${day}T00:00:00Z`) - 86400000).toISOString().slice(0, 10);
+  const ranked = [`はなこ ほか1人 ${turns}ターン リプレイ (mine)`];
+  const steps = [
+    ['[data-difficulty="2"]', day, 'かんたん', [], true],
+    ['#world-previous', dayBefore, 'かんたん', [], true],
+    ['[data-difficulty="1"]', dayBefore, 'ふつう', [], true],
+    ['#world-next', day, 'ふつう', ranked, false],
+    ['[data-difficulty="3"]', day, 'むずかしい', [], true],
+  ];
+  const words = ['かんたん', 'ふつう', 'むずかしい'];
+  let seen;
+  for (const [button, date, difficulty, items, empty] of [['', day, 'ふつう', ranked, false], ...steps]) {
+    if (button) await press(page, button, `world ranking ${button}`);
+    const wanted = JSON.stringify({ heading: `世界ランキング ${date} ${difficulty}`,
+      tabs: words.map((word) => `${word}:${word === difficulty}`), items, empty });
+    check(await until(page, async () => JSON.stringify(seen = await view()) === wanted),
+      `world ranking after ${button || 'the submission'}: ${JSON.stringify(seen)}, not ${wanted}`);
+  }
+  console.log(`world ranking: ${day}, a pasted code and a win on the page ranked ${JSON.stringify(shown.items)}; ` +
+    'tabs and days shown');
   await context.close();
 }
 
@@ -551,6 +768,7 @@ try {
   await phoneGame(browser, origin);
   await twoSaves(browser, origin);
   await dailyReplay(browser, origin);
+  await dailyStatistics(browser, origin);
   await offlineAndRebuilt(browser, opening);
   if (rankingServer) await worldRanking(browser);
 } catch (error) {
