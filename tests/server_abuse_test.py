@@ -180,11 +180,12 @@ post_times(300, 3400)
 late = post_times(3700, 300)
 check(late < 3 * early + 0.05, "300 submissions took %.2f s first, %.2f s after 3,700 clients" % (early, late))
 
-# A database error: the client is told "internal error", the log keeps the cause.
+# A database error: the client is told to try again (503, Retry-After), the log keeps the cause.
 with contextlib.closing(sqlite3.connect(os.path.join(scratch, "wins.db"))) as db:
     db.execute("DROP TABLE submissions")
 answer = exchange(request("/api/daily/wins", "POST", body=b'{"code": "x"}'))
-check(statuses(answer) == [500] and answer.endswith(b'{"error":"internal error"}')
+check(statuses(answer) == [503] and b"\r\nRetry-After: " in answer
+      and answer.endswith(b'{"error":"the database cannot be used now: try again"}')
       and b"no such table: submissions" in log_text(), "a database error: %r" % answer[-80:])
 
 # 50 clients connecting at once are all taken: the queue of new connections holds them.
