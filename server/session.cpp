@@ -105,12 +105,18 @@ void Session::readHead() {
             }
         }
     });
-    http::async_read_header(
-        stream_, buffer_, *parser_,
-        [self = shared_from_this()](beast::error_code error, size_t) { self->onHead(error); });
+    http::async_read_header(stream_, buffer_, *parser_,
+                            [self = shared_from_this()](beast::error_code error, size_t read) {
+                                self->onHead(error, read);
+                            });
 }
 
-void Session::onHead(beast::error_code error) {
+void Session::onHead(beast::error_code error, size_t headBytes) {
+    // The parser's own limit leaves out the fields it read before the last piece came: it
+    // only bounds a head without end.
+    if (!error && headBytes > limits::REQUEST_HEAD_BYTES) {
+        error = http::error::header_limit;
+    }
     if (error) {
         return readFailed(error);
     }

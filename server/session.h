@@ -48,7 +48,7 @@ private:
 
     void awaitRequest();
     void readHead();
-    void onHead(boost::beast::error_code error);
+    void onHead(boost::beast::error_code error, size_t headBytes);
     void readBody();
     void onRequest(HttpRequest request);
     void readFailed(boost::beast::error_code error);
