@@ -140,11 +140,17 @@ int64_t RankingService::storeVersion() {
 }
 
 Answer RankingService::health() {
+    const int64_t now = nowMs_();
     const std::lock_guard lock(healthMutex_);
-    if (healthProblem_.empty()) {
+    std::string problem = healthProblem_;
+    if (problem.empty() && now - probedWellMs_ > limits::HEALTH_STALE_MS) {
+        problem = "the database has not answered for " + std::to_string(now - probedWellMs_) +
+                  " ms";
+    }
+    if (problem.empty()) {
         return answered(200, R"({"status":"ok"})");
     }
-    return {503, errorJson(healthProblem_), healthProblem_, limits::RETRY_AFTER_DATABASE};
+    return {503, errorJson(problem), problem, limits::RETRY_AFTER_DATABASE};
 }
 
 void RankingService::probeHealth() {
@@ -158,6 +164,9 @@ void RankingService::probeHealth() {
         metrics_.databaseError();
     }
     const std::lock_guard lock(healthMutex_);
+    if (problem.empty()) {
+        probedWellMs_ = nowMs_();
+    }
     healthProblem_ = std::move(problem);
 }
 

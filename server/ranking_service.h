@@ -51,8 +51,9 @@ public:
     // win is stored (by any process of the store).
     Answer dayRanking(std::string_view date, std::string_view difficulty);
 
-    // GET /healthz: 200 when the last probe of the store found it answering and taking writes
-    // and no win failed to be stored since; 503 and why otherwise. Never waits for the store.
+    // GET /healthz: 200 when the last probe of the store found it answering and taking writes,
+    // no win failed to be stored since, and that probe is at most limits::HEALTH_STALE_MS old
+    // (a probe may hang with the database); 503 and why otherwise. Never waits for the store.
     Answer health();
 
     // Probes the store (within its query time): what health() answers from now on. The server
@@ -84,6 +85,7 @@ private:
 
     std::mutex healthMutex_;
     std::string healthProblem_ = "not probed yet";  // empty when healthy
+    int64_t probedWellMs_ = 0;                      // when a probe last found it well
 };
 
 }  // namespace numoteka::server

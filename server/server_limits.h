@@ -72,6 +72,9 @@ inline constexpr int RETRY_AFTER_DATABASE = 2;
 // The health of the store is probed this often, each probe within QUERY_TIME: /healthz answers
 // from the last probe, and says 503 within about two seconds of a win that could not be stored.
 inline constexpr std::chrono::milliseconds HEALTH_PROBE_EVERY{500};
+// A probe that found the store well counts for this long: one that hangs with the database
+// turns /healthz to 503 when it has.
+inline constexpr int64_t HEALTH_STALE_MS = 1500;
 
 // A replay's lines (422 beyond: no worker is handed more); a replay takes milliseconds, and a
 // worker that takes longer than REPLAY_TIME is replaced, the submission answered 503 (try again

@@ -84,7 +84,12 @@ public:
         std::unique_ptr<SqlConnection> first = connect_();
         migrate(*first, gameOfCode);
         slots_[0] = std::move(first);
+        // All made now, so that the descriptors they take are taken before the server counts
+        // what it has left; one that breaks is made again at its next use.
         for (size_t i = 0; i < slots_.size(); ++i) {
+            if (!slots_[i]) {
+                slots_[i] = connect_();
+            }
             free_.push_back(i);
         }
     }

@@ -132,6 +132,14 @@ TEST_F(RankingServiceTest, AStoreOrWorkerThatFailsIsTryAgainAndStoresNothing) {
     EXPECT_EQ(service_.health().status, 503);
     EXPECT_NE(service_.health().body.find("disk is full"), std::string::npos);
 
+    // A probe that hangs with the database: the last good one counts for HEALTH_STALE_MS.
+    store_.healthProblem.clear();
+    service_.probeHealth();
+    now_ += limits::HEALTH_STALE_MS;
+    EXPECT_EQ(service_.health().status, 200);
+    now_ += 1;
+    EXPECT_EQ(service_.health().status, 503);
+
     workerFails_ = true;
     const Answer unchecked = submit(bodyOf("2026-12-08"));
     EXPECT_EQ(unchecked.status, 503);
