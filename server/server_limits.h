@@ -65,6 +65,9 @@ inline constexpr size_t CACHED_RANKINGS = 256;
 // PostgreSQL's statement_timeout and the client's own wait), and making a connection.
 inline constexpr std::chrono::milliseconds QUERY_TIME{2000};
 inline constexpr std::chrono::milliseconds CONNECT_TIME{2000};
+// PostgreSQL's own statement_timeout ends a query first; the client waits this much longer for a
+// database that cannot answer at all (stopped, or its machine gone).
+inline constexpr std::chrono::milliseconds QUERY_WAIT_BEYOND{500};
 // Requests waiting for a thread of the database's pool beyond those it is working on (503
 // beyond, try again after RETRY_AFTER_DATABASE seconds).
 inline constexpr size_t DATABASE_QUEUE = 256;

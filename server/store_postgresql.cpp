@@ -164,7 +164,8 @@ private:
     // The results of what was sent, within the query time: the rows of the last, or what went
     // wrong.
     SqlRows results() {
-        const Clock::time_point deadline = Clock::now() + limits::QUERY_TIME + WAIT_BEYOND;
+        const Clock::time_point deadline =
+            Clock::now() + limits::QUERY_TIME + limits::QUERY_WAIT_BEYOND;
         SqlRows rows;
         std::string error;
         for (;;) {
@@ -204,10 +205,6 @@ private:
         }
         return rows;
     }
-
-    // The database's own statement_timeout ends a query first; this is for one that cannot
-    // answer at all (stopped, or its machine gone).
-    static constexpr std::chrono::milliseconds WAIT_BEYOND{500};
 
     PGconn* connection_ = nullptr;
     bool broken_ = false;
