@@ -124,6 +124,19 @@ Reply Handler::handle(const HttpRequest& request, const Exchange& exchange) {
     return file(request, target, exchange);
 }
 
+std::optional<Reply> Handler::handleAtOnce(const HttpRequest& request, const Exchange&) {
+    const Target target = routeOf(request.target());
+    if (target.route != Route::RANKING || !reads(request)) {
+        return std::nullopt;
+    }
+    std::optional<Answer> known =
+        service_.dayRankingAtOnce(*target.date, queryValue(target.query, "difficulty"));
+    if (!known) {
+        return std::nullopt;
+    }
+    return answer(*known, isHead(request));
+}
+
 Reply Handler::api(const HttpRequest& request, const Target& target, const Exchange& exchange) {
     if (target.route == Route::WINS) {
         if (request.method() != http::verb::post) {

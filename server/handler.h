@@ -65,6 +65,10 @@ public:
 
     Reply handle(const HttpRequest& request, const Exchange& exchange);
 
+    // For a request that waits: its answer when it needs nothing of the database now (a
+    // ranking kept in memory), to be given at once; nothing otherwise.
+    std::optional<Reply> handleAtOnce(const HttpRequest& request, const Exchange& exchange);
+
     // A request refused before it was read whole (`closes`), or one that could not be taken on
     // now (the server busy or stopping: 503, try again).
     Reply refusal(http::status status, std::string reason, const Exchange& exchange,

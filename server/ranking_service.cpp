@@ -130,6 +130,27 @@ Answer RankingService::dayRanking(std::string_view date, std::string_view diffic
     }
 }
 
+std::optional<Answer> RankingService::dayRankingAtOnce(std::string_view date,
+                                                      std::string_view difficulty) {
+    try {
+        const int64_t now = nowMs_();
+        const Day day = requestedDay(date, todayInJapan(now));
+        const int chosen = difficultyIndex(requestedDifficulty(difficulty)) + 1;
+        if (now - versionReadMs_ >= limits::OTHER_WRITES_SEEN_WITHIN_MS) {
+            return std::nullopt;
+        }
+        const int64_t version = knownVersion_;
+        const std::lock_guard lock(cacheMutex_);
+        const auto cached = cache_.find({day, chosen});
+        if (cached != cache_.end() && cached->second.version == version) {
+            return answered(200, cached->second.body);
+        }
+        return std::nullopt;
+    } catch (const Refusal& refused) {
+        return refusal(refused);
+    }
+}
+
 int64_t RankingService::storeVersion() {
     const int64_t now = nowMs_();
     if (now - versionReadMs_ >= limits::OTHER_WRITES_SEEN_WITHIN_MS) {

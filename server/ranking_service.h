@@ -51,6 +51,11 @@ public:
     // win is stored (by any process of the store).
     Answer dayRanking(std::string_view date, std::string_view difficulty);
 
+    // The same when it needs nothing of the store (the ranking kept and the store's version
+    // read within limits::OTHER_WRITES_SEEN_WITHIN_MS, or a refusal): answered on the
+    // connection's own thread. Nothing otherwise.
+    std::optional<Answer> dayRankingAtOnce(std::string_view date, std::string_view difficulty);
+
     // GET /healthz: 200 when the last probe of the store found it answering and taking writes,
     // no win failed to be stored since, and that probe is at most limits::HEALTH_STALE_MS old
     // (a probe may hang with the database); 503 and why otherwise. Never waits for the store.

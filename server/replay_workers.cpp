@@ -262,7 +262,7 @@ void ReplayWorkers::release(Worker& worker, bool replaceIt) {
         }
         worker.busy = false;
     }
-    idle_.notify_all();
+    idle_.notify_one();
 }
 
 ReplayCheck ReplayWorkers::check(const Replay& replay) {

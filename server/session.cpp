@@ -165,6 +165,8 @@ void Session::onRequest(HttpRequest request) {
     Handler& handler = context_.handler;
     if (!Handler::waits(request)) {
         slot.reply = handler.handle(request, slot.exchange);
+    } else if (std::optional<Reply> known = handler.handleAtOnce(request, slot.exchange)) {
+        slot.reply = std::move(known);
     } else {
         auto job = [self = shared_from_this(), &slot, request = std::move(request)] {
             Reply reply = self->context_.stopping

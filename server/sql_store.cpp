@@ -117,19 +117,8 @@ public:
                             int64_t windowMs) override {
         return usingConnection([&](SqlConnection& connection) {
             // A minute's counts are not worth a sync of the disk: what a power cut takes of
-            // them costs nothing. Every commit after it is synced again, however this ends.
-            execute(connection, dialect_.quickBefore);
-            const struct Durable {
-                SqlStore& store;
-                SqlConnection& connection;
-                ~Durable() {
-                    try {
-                        store.execute(connection, store.dialect_.durableAgain);
-                    } catch (const StoreUnavailable&) {
-                        // Checked again by the health probe, on this connection's next turn.
-                    }
-                }
-            } durableAfter{*this, connection};
+            // them costs nothing.
+            const Unsynced unsynced(*this, connection);
             const Writing writing(*this);
             Transaction transaction(*this, connection);
             execute(connection, dialect_.quickInside);
@@ -165,15 +154,14 @@ public:
                 if (durable != dialect_.durable) {
                     throw StoreUnavailable("a connection would store wins without syncing them");
                 }
+                // Not synced: whether the write is taken is what counts, and a sync would hold
+                // up the wins' commits.
+                const Unsynced unsynced(*this, connection);
                 const Writing writing(*this);
-                {
-                    Transaction transaction(*this, connection);
-                    run(connection, READ_TABLES, {});
-                    run(connection, READ_VERSION, {});
-                    run(connection, BUMP_VERSION, {});
-                    // Rolled back: only whether the write is taken matters.
-                }
                 Transaction transaction(*this, connection);
+                execute(connection, dialect_.quickInside);
+                run(connection, READ_TABLES, {});
+                run(connection, READ_VERSION, {});
                 run(connection, WRITE_PROBE, {std::string(PROBE_BYTES, probes_++ % 2 ? 'a' : 'b')});
                 transaction.commit();
                 return 0;
@@ -204,6 +192,28 @@ private:
         Writing(const Writing&) = delete;
         Writing& operator=(const Writing&) = delete;
         SqlStore& store_;
+    };
+
+    // Commits on a connection not synced for a while; every commit after it synced again,
+    // however it ends (what failed to set it back, the health probe finds).
+    class Unsynced {
+    public:
+        Unsynced(SqlStore& store, SqlConnection& connection)
+            : store_(store), connection_(connection) {
+            store_.execute(connection_, store_.dialect_.quickBefore);
+        }
+        ~Unsynced() {
+            try {
+                store_.execute(connection_, store_.dialect_.durableAgain);
+            } catch (const StoreUnavailable&) {
+            }
+        }
+        Unsynced(const Unsynced&) = delete;
+        Unsynced& operator=(const Unsynced&) = delete;
+
+    private:
+        SqlStore& store_;
+        SqlConnection& connection_;
     };
 
     // A write from its beginning to COMMIT, or rolled back when it ends otherwise.
@@ -287,9 +297,7 @@ private:
 
     SqlRows run(SqlConnection& connection, const Statement& statement,
                 const std::vector<SqlValue>& parameters) const {
-        return connection.run(statement.name,
-                              withParameterMark(statement.sql, dialect_.parameterMark),
-                              parameters);
+        return connection.run(statement.name, statement.sql, parameters);
     }
 
     void execute(SqlConnection& connection, const char* sql) const {

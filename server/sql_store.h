@@ -53,8 +53,9 @@ struct SqlRows {
 class SqlConnection {
 public:
     virtual ~SqlConnection() = default;
-    // `sql` with its parameters, prepared once on this connection under `name`.
-    virtual SqlRows run(const char* name, const std::string& sql,
+    // `sql` (its parameters written "?1", "?2"...) with its parameters, prepared once on this
+    // connection under `name`; both are the store's string literals, which outlive it.
+    virtual SqlRows run(const char* name, const char* sql,
                         const std::vector<SqlValue>& parameters) = 0;
     // `sql` once, without parameters.
     virtual SqlRows execute(const std::string& sql) = 0;

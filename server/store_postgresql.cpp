@@ -9,7 +9,7 @@
 
 #include <chrono>
 #include <memory>
-#include <set>
+#include <unordered_set>
 #include <string>
 #include <vector>
 
@@ -78,10 +78,12 @@ public:
     PostgresConnection(const PostgresConnection&) = delete;
     PostgresConnection& operator=(const PostgresConnection&) = delete;
 
-    SqlRows run(const char* name, const std::string& sql,
+    SqlRows run(const char* name, const char* sql,
                 const std::vector<SqlValue>& parameters) override {
         if (!prepared_.contains(name)) {
-            send(PQsendPrepare(connection_, name, sql.c_str(), 0, nullptr));
+            send(PQsendPrepare(connection_, name,
+                               withParameterMark(sql, POSTGRESQL.parameterMark).c_str(), 0,
+                               nullptr));
             results();
             prepared_.insert(name);
         }
@@ -208,7 +210,7 @@ private:
 
     PGconn* connection_ = nullptr;
     bool broken_ = false;
-    std::set<std::string> prepared_;
+    std::unordered_set<const char*> prepared_;  // by the name's address
 };
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <map>
+#include <unordered_map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,11 +70,11 @@ public:
         return db_;
     }
 
-    SqlRows run(const char* name, const std::string& sql,
+    SqlRows run(const char* name, const char* sql,
                 const std::vector<SqlValue>& parameters) override {
         sqlite3_stmt*& statement = prepared_[name];
         if (statement == nullptr) {
-            check(sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &statement,
+            check(sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement,
                                      nullptr));
         }
         return rowsOf(statement, parameters);
@@ -145,7 +145,7 @@ private:
 
     std::string path_;
     sqlite3* db_ = nullptr;
-    std::map<std::string, sqlite3_stmt*> prepared_;
+    std::unordered_map<const char*, sqlite3_stmt*> prepared_;  // by the name's address
 };
 
 }  // namespace

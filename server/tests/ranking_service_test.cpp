@@ -148,9 +148,17 @@ TEST_F(RankingServiceTest, AStoreOrWorkerThatFailsIsTryAgainAndStoresNothing) {
 }
 
 TEST_F(RankingServiceTest, RankingsCachedUntilAWinIsStored) {
+    EXPECT_FALSE(service_.dayRankingAtOnce("2026-12-08", "1"));
+    EXPECT_EQ(service_.dayRankingAtOnce("2026-12-08", "7")->status, 400);
     EXPECT_EQ(service_.dayRanking("2026-12-08", "1").body.find(TAROU), std::string::npos);
+    // Kept, and the store's version fresh: no need of the store.
+    ASSERT_TRUE(service_.dayRankingAtOnce("2026-12-08", "1"));
+    EXPECT_EQ(service_.dayRankingAtOnce("2026-12-08", "1")->body,
+              service_.dayRanking("2026-12-08", "1").body);
+    EXPECT_FALSE(service_.dayRankingAtOnce("2026-12-08", "2"));
     // This process's own win shows at once, with no time passing.
     ASSERT_EQ(submit(bodyOf("2026-12-08")).status, 201);
+    EXPECT_FALSE(service_.dayRankingAtOnce("2026-12-08", "1"));
     EXPECT_NE(service_.dayRanking("2026-12-08", "1").body.find(TAROU), std::string::npos);
     const int read = store_.rankingsRead;
     EXPECT_EQ(service_.dayRanking("2026-12-08", "1").status, 200);
