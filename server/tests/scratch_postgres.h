@@ -1,8 +1,9 @@
-// A PostgreSQL of the test's own, as tests/scratch_postgres.py makes one: initdb in a scratch
-// folder, run as an unprivileged user (nobody, when the test runs as root) on a free port of
-// this machine, stopped and removed at the end. Missing where Debian's postgresql is not
-// installed: the tests that need it are then skipped, but fail under CI=true.
+// A PostgreSQL of the test's own: tests/scratch_postgres.py run as a program (initdb in a
+// scratch folder, run by an unprivileged user on a free port, removed at the end), stopped
+// when this goes.
 #pragma once
+
+#include <sys/types.h>
 
 #include <memory>
 #include <string>
@@ -24,8 +25,8 @@ public:
 
 private:
     ScratchPostgres() = default;
-    std::string bin_, folder_, data_, as_;
-    int port_ = 0;
+    pid_t helper_ = -1;
+    std::string base_;  // "postgresql://user@host:port/"
 };
 
 }  // namespace numoteka::server
