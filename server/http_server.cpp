@@ -72,11 +72,16 @@ struct HttpServer::State {
 
     // Held by a session while it is open: its client's count and its descriptor.
     struct Admission {
+        Admission(State& state_, IpAddress peer_, std::shared_ptr<void> descriptor_)
+            : state(state_), peer(peer_), descriptor(std::move(descriptor_)) {}
+        ~Admission();
+        Admission(const Admission&) = delete;
+        Admission& operator=(const Admission&) = delete;
+
         State& state;
         IpAddress peer;
         std::shared_ptr<void> descriptor;
         Session* session = nullptr;
-        ~Admission();
     };
 
     void accept();
