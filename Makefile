@@ -1,5 +1,5 @@
 # Thin wrapper: the commands the README names.
-.PHONY: play build test bench bench-build bench-compare windows windows-smoke install \
+.PHONY: play build test bench bench-build bench-compare bench-server-compare windows windows-smoke install \
 	install-server package server-package windows-package package-check quick fuzz fuzz-merge \
 	coverage web web-test screenshot server serve messages clean
 
@@ -64,6 +64,20 @@ bench-compare: bench-build
 		-DNUMOTEKA_WERROR=OFF
 	cmake --build build/bench-base/build
 	python3 bench/compare.py build/bench-base/build/numoteka_bench build/bench/numoteka_bench $(ROUNDS)
+
+# The server of the commit BASE (Release) beside this one's, in one run: both started, each load
+# case taken by each in turn, SERVER_ROUNDS times, the median of each shown.
+SERVER_ROUNDS ?= 3
+bench-server-compare: server
+	$(NEEDS) bench
+	rm -rf build/bench-base-server
+	mkdir -p build/bench-base-server/src
+	git archive $(BASE) | tar -x -C build/bench-base-server/src
+	cmake -S build/bench-base-server/src -B build/bench-base-server/build -G Ninja \
+		-DCMAKE_BUILD_TYPE=Release -DNUMOTEKA_TESTS=OFF -DNUMOTEKA_SERVER=ON -DNUMOTEKA_WERROR=OFF
+	cmake --build build/bench-base-server/build --target numoteka-server
+	python3 bench/server_load.py $(SERVER_BENCH_SECONDS) --rounds $(SERVER_ROUNDS) \
+		base=build/bench-base-server/build/numoteka-server this=build/server/numoteka-server
 
 # numoteka.exe for Windows, cross-compiled with MinGW-w64.
 windows:

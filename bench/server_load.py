@@ -9,9 +9,12 @@ With --processes N, N processes of each server share the database, each loaded b
 own with its share of the connections (as a balancer in front would spread them): the rates are
 summed, the p50 is the processes' middle one and the p99 the worst. --postgresql puts the
 database in a PostgreSQL started for the run; --workers N gives each process N replay workers.
+With several servers, all run at once, each case taken by each in turn; --rounds N takes each
+case N times so (the order of the servers reversed every other round), and gives the median of
+the rounds: side by side in one run, so that the machine's other work falls on all alike.
 
-Usage: server_load.py SECONDS [--processes N] [--postgresql] [--workers N] NUMOTEKA_SERVER
-                      [LABEL=NUMOTEKA_SERVER]..."""
+Usage: server_load.py SECONDS [--processes N] [--postgresql] [--workers N] [--rounds N]
+                      NUMOTEKA_SERVER [LABEL=NUMOTEKA_SERVER]..."""
 import os, re, shutil, subprocess, sys, tempfile, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
@@ -57,7 +60,7 @@ def start(program, database, workers, scratch):
     return server, found.group(1)
 
 
-def wrk(origins, seconds, connections, path, headers, script):
+def wrk(origins, seconds, connections, path, headers, script, offset=0):
     """Requests a second over all `origins`, each loaded by a wrk of its own; p50 and p99 in
     ms; and the answers that were not 2xx."""
     runs = []
@@ -68,7 +71,7 @@ def wrk(origins, seconds, connections, path, headers, script):
         if script:
             command += ["-s", script]
         runs.append(subprocess.Popen(command + [origin + path], stdout=subprocess.PIPE, text=True,
-                                     env=dict(os.environ, NUMOTEKA_OFFSET=str(number * 1000000))))
+                                     env=dict(os.environ, NUMOTEKA_OFFSET=str(offset + number * 1000000))))
     rates, p50s, p99s, failed = [], [], [], 0
     scale = {"us": 0.001, "ms": 1, "s": 1000}
     for run in runs:
@@ -85,6 +88,7 @@ def main():
     processes = int(option("--processes", "1"))
     postgresql = option("--postgresql", None)
     workers = option("--workers", "")
+    rounds = int(option("--rounds", "1"))
     seconds = sys.argv[1]
     servers = [argument.partition("=")[::2] if "=" in argument else ("this", argument) for argument in sys.argv[2:]]
     scratch = tempfile.mkdtemp(prefix="numoteka_load_")
@@ -105,23 +109,36 @@ def main():
                  ("GET ranking, 50 connections", 50, RANKING, (), None),
                  ("GET ranking, a new connection each", 50, RANKING, ("Connection: close",), None),
                  ("POST a new verified win, 50 connections", 50, "/", (), script)]
-        print("%s, %d process%s%s" % ("PostgreSQL" if postgres else "SQLite", processes,
-                                        "" if processes == 1 else "es", ", %s workers each" % workers if workers else ""))
+        print("%s, %d process%s%s%s" % ("PostgreSQL" if postgres else "SQLite", processes,
+                                          "" if processes == 1 else "es",
+                                          ", %s workers each" % workers if workers else "",
+                                          ", the median of %d rounds" % rounds if rounds > 1 else ""))
         print("%-42s %-8s %12s %9s %9s" % ("", "server", "requests/s", "p50 ms", "p99 ms"))
-        for number, (label, program) in enumerate(servers):
-            database = postgres.database("wins%d" % number) if postgres else \
-                os.path.join(tempfile.mkdtemp(dir=scratch), "wins.db")
-            started = [start(os.path.abspath(program), database, workers, scratch) for _ in range(processes)]
-            try:
-                for name, connections, path, headers, lua in cases:
-                    if connections == 1 and processes > 1:
-                        continue
-                    rate, p50, p99, failed = wrk([origin for _, origin in started], seconds, connections,
-                                                 path, headers, lua)
-                    print("%-42s %-8s %12.0f %9.2f %9.2f%s" % (name, label, rate, p50, p99,
+        started = []
+        try:
+            for number, (label, program) in enumerate(servers):
+                database = postgres.database("wins%d" % number) if postgres else \
+                    os.path.join(tempfile.mkdtemp(dir=scratch), "wins.db")
+                started.append([start(os.path.abspath(program), database, workers, scratch)
+                                for _ in range(processes)])
+            for name, connections, path, headers, lua in cases:
+                if connections == 1 and processes > 1:
+                    continue
+                figures = [[] for _ in servers]
+                for round in range(rounds):
+                    order = range(len(servers)) if round % 2 == 0 else reversed(range(len(servers)))
+                    for number in order:
+                        # Each round's submissions are new games: codes apart from the others'.
+                        figures[number].append(wrk([origin for _, origin in started[number]], seconds,
+                                                   connections, path, headers, lua, round * 15000))
+                for (label, _), runs in zip(servers, figures):
+                    median = lambda column: sorted(run[column] for run in runs)[len(runs) // 2]
+                    failed = sum(run[3] for run in runs)
+                    print("%-42s %-8s %12.0f %9.2f %9.2f%s" % (name, label, median(0), median(1), median(2),
                           " (%d not 2xx)" % failed if failed else ""), flush=True)
-            finally:
-                for server, _ in started:
+        finally:
+            for processes_of_server in started:
+                for server, _ in processes_of_server:
                     server.terminate()
                     server.wait(30)
     finally:

@@ -15,6 +15,7 @@
 
 #include "api_json.h"
 #include "fuzz_support.h"
+#include "names.h"
 #include "request.h"
 
 namespace numoteka::fuzz {
@@ -30,7 +31,7 @@ void runCase(const uint8_t* data, size_t size) {
             fail("a request decoded for another day");
         }
         const VerifiedWin win = server::wonGame(checkReplay(replay));
-        const std::string shown = server::apiName(win.name);
+        const std::string shown = server::apiName(server::nameAsText(win.name));
         if (win.day != day || difficultyIndex(win.difficulty) < 0 || win.turns < 1 ||
             std::any_of(shown.begin(), shown.end(), [](char byte) {
                 return byte == '\n' || isControl(static_cast<unsigned char>(byte));

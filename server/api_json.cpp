@@ -3,8 +3,6 @@
 #include <nlohmann/json.hpp>
 
 #include "clock.h"
-#include "console/console.h"
-#include "records/ranking.h"
 
 namespace numoteka::server {
 
@@ -50,8 +48,15 @@ std::string rankingJson(Day day, int difficulty, const std::vector<RankedGame>& 
     return text({{"date", dayText(day)}, {"difficulty", difficulty}, {"ranking", ranking}});
 }
 
-std::string apiName(std::string_view cp932Name) {
-    return fromCp932(shownName(std::string(cp932Name).c_str()));
+std::string apiName(std::string_view name) {
+    std::string shown(name);
+    for (char& byte : shown) {
+        const auto value = static_cast<unsigned char>(byte);
+        if ((value < 0x20 && value != '\t') || value == 0x7F) {
+            byte = '?';
+        }
+    }
+    return shown;
 }
 
 std::string errorJson(std::string_view reason) {

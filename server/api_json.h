@@ -18,8 +18,9 @@ std::string storedWinJson(Day day, int difficulty, int32_t turns, const std::str
 // A day's ranking of a difficulty.
 std::string rankingJson(Day day, int difficulty, const std::vector<RankedGame>& games);
 
-// A name as the API shows it: UTF-8, with control characters as "?".
-std::string apiName(std::string_view cp932Name);
+// A stored name (UTF-8) as the API shows it: control characters as "?", as the game's own
+// ranking shows them.
+std::string apiName(std::string_view name);
 
 // {"error": reason}.
 std::string errorJson(std::string_view reason);

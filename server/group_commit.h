@@ -8,6 +8,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,9 @@ public:
 
     explicit GroupCommit(Commit commit) : commit_(std::move(commit)) {}
 
+    // What storing `win` came to; throws what its group's commit threw, to every win of it.
+    // A wait lasts at most as long as the commits before it, each bounded by the database's
+    // own timeouts.
     StoredWin store(const NewWin& win) {
         Pending mine{&win, {}, nullptr, false};
         std::unique_lock lock(mutex_);
@@ -34,8 +38,16 @@ public:
             committing_ = true;
             const std::vector<Pending*> group = std::exchange(waiting_, {});
             lock.unlock();
-            commitGroup(group);
+            Outcome outcome = commitGroup(group);
             lock.lock();
+            // Handed over under the lock: a waiter woken early reads them only once done.
+            for (size_t i = 0; i < group.size(); ++i) {
+                group[i]->error = outcome.error;
+                if (!outcome.error) {
+                    group[i]->stored = std::move(outcome.stored[i]);
+                }
+                group[i]->done = true;
+            }
             committing_ = false;
             committed_.notify_all();
         }
@@ -53,25 +65,26 @@ private:
         bool done;
     };
 
-    void commitGroup(const std::vector<Pending*>& group) {
+    struct Outcome {
+        std::vector<StoredWin> stored;
+        std::exception_ptr error;
+    };
+
+    Outcome commitGroup(const std::vector<Pending*>& group) {
         std::vector<const NewWin*> wins;
         for (const Pending* pending : group) {
             wins.push_back(pending->win);
         }
-        std::exception_ptr error;
-        std::vector<StoredWin> stored;
+        Outcome outcome;
         try {
-            stored = commit_(wins);
-        } catch (...) {
-            error = std::current_exception();
-        }
-        for (size_t i = 0; i < group.size(); ++i) {
-            group[i]->error = error;
-            if (!error) {
-                group[i]->stored = std::move(stored[i]);
+            outcome.stored = commit_(wins);
+            if (outcome.stored.size() != wins.size()) {
+                throw std::logic_error("a group's commit answered for another number of wins");
             }
-            group[i]->done = true;
+        } catch (...) {
+            outcome.error = std::current_exception();
         }
+        return outcome;
     }
 
     Commit commit_;

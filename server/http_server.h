@@ -1,17 +1,18 @@
-// numoteka-server's HTTP: Boost.Beast on Boost.Asio, event-driven, so that slow or idle clients
-// cost a little memory each and hold up no one. Every request is bounded in size and time
-// (limits.h), answered in order on its connection, and logged.
+// numoteka-server's listener: Boost.Beast on Boost.Asio, event-driven, so that slow or idle
+// clients cost a little memory each and hold up no one. It takes connections (within the
+// descriptors' budget and each client's share), gives each to a session (session.h), runs the
+// requests that wait for the database or a worker on a bounded pool of their own, and stops on
+// SIGTERM.
 #pragma once
 
-#include <filesystem>
+#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "client_address.h"
+#include "descriptors.h"
+#include "handler.h"
 #include "metrics.h"
-#include "ranking_service.h"
-#include "static_files.h"
 
 namespace numoteka::server {
 
@@ -19,14 +20,14 @@ struct HttpSettings {
     std::string address = "127.0.0.1";
     int port = 8080;  // 0: any free one
     TrustedProxies trustedProxies{{}};
-    std::optional<std::filesystem::path> web;  // the page's folder, if it is served
     unsigned ioThreads = 2;
-    unsigned workThreads = 2;  // for submissions, whose replays and writes take a while
+    unsigned workThreads = 2;  // for submissions and rankings, which wait for the database
 };
 
 class HttpServer {
 public:
-    HttpServer(HttpSettings settings, RankingService& service, Metrics& metrics);
+    HttpServer(HttpSettings settings, Handler& handler, Metrics& metrics,
+               Descriptors& descriptors);
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
@@ -36,8 +37,10 @@ public:
     int listen();
 
     // Serves until SIGTERM or SIGINT, then stops taking connections, lets the answers under way
-    // be written (within limits::STOP_TIME) and returns.
-    void run();
+    // be written (within limits::STOP_TIME) and returns. `stopped` ends what requests wait for
+    // (the workers, the database): called once STOP_WAITING_TIME has passed, or the answers
+    // are written, whichever comes first; it may be called twice.
+    void run(std::function<void()> stopped = [] {});
 
     struct State;  // http_server.cpp
 

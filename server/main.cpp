@@ -1,14 +1,19 @@
 // numoteka-server: the world ranking of the daily game on HTTP, and the web page beside it.
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
+#include <stop_token>
 #include <thread>
 
 #include "clock.h"
 #include "daily/replay_check.h"
+#include "descriptors.h"
+#include "handler.h"
 #include "http_server.h"
 #include "ranking_service.h"
 #include "replay_workers.h"
@@ -83,11 +88,14 @@ int main(int argc, char** argv) {
 
     HttpSettings http;
     http.ioThreads = std::max(2u, std::thread::hardware_concurrency());
-    // Submissions wait for their replays and for the disk: while some do, others go on.
+    // Submissions wait for their replays and for the disk, rankings for the database: while
+    // some do, others go on.
     http.workThreads = 2 * http.ioThreads;
+    // The work threads' connections to the database, and the health probe's.
+    const unsigned databaseConnections = http.workThreads + 1;
     std::unique_ptr<WinStore> store;
     try {
-        store = openStore(settings.database, gameOfStoredCode, http.ioThreads + http.workThreads);
+        store = openStore(settings.database, gameOfStoredCode, databaseConnections);
     } catch (const std::exception& error) {
         return fail(settings.database + ": " + error.what());
     }
@@ -112,28 +120,54 @@ int main(int argc, char** argv) {
         parseAddress(proxy, proxies.emplace_back());
     }
     http.trustedProxies = TrustedProxies(proxies);
+    std::optional<std::filesystem::path> web;
     std::error_code error;
     if (!settings.web.empty()) {
         if (!std::filesystem::is_directory(settings.web, error)) {
             return fail(settings.web + ": no such folder");
         }
-        http.web = settings.web;
+        web = settings.web;
     } else {
-        http.web = defaultWebFolder();
+        web = defaultWebFolder();
     }
+    std::optional<StaticFiles> files;
+    if (web) {
+        files.emplace(*web);
+    }
+    // What is open now stays open; the database's connections not made yet, a worker being
+    // replaced and the listener's own are kept free.
+    Descriptors descriptors(descriptorRoom(static_cast<int>(databaseConnections) + 8));
+    Handler handler(http.trustedProxies, std::move(files), service, metrics, descriptors);
+    service.probeHealth();
+    std::jthread prober([&service](std::stop_token stop) {
+        std::mutex mutex;
+        std::condition_variable_any wake;
+        for (std::unique_lock lock(mutex); !stop.stop_requested();) {
+            if (!wake.wait_for(lock, stop, limits::HEALTH_PROBE_EVERY, [] { return false; })) {
+                service.probeHealth();
+            }
+        }
+    });
     try {
-        HttpServer server(http, service, metrics);
+        HttpServer server(http, handler, metrics, descriptors);
         const int port = server.listen();
         std::fprintf(stderr, "numoteka-server: listening on http://%s:%d/ (database %s; %s)\n",
                      settings.address.find(':') == std::string::npos
                          ? settings.address.c_str()
                          : ("[" + settings.address + "]").c_str(),
                      port, settings.database.c_str(),
-                     http.web ? ("page " + http.web->string()).c_str() : "no page: API only");
-        server.run();
+                     web ? ("page " + web->string()).c_str() : "no page: API only");
+        // What the requests under way wait for ends with the stop: none holds it up.
+        server.run([&] {
+            workers->stop();
+            store->stop();
+            prober.request_stop();
+        });
     } catch (const std::exception& failure) {
         return fail(failure.what());
     }
+    prober.request_stop();
+    prober.join();
     workers.reset();
     store.reset();  // the database's write-ahead log goes back into it
     std::fprintf(stderr, "numoteka-server: stopped\n");

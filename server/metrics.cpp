@@ -45,21 +45,6 @@ std::string Histogram::text(std::string_view name, std::string_view help) const 
     return out;
 }
 
-Metrics::Route Metrics::routeOf(std::string_view path) {
-    if (path.starts_with("/api/daily/")) {
-        return path.ends_with("/ranking") ? Route::RANKING
-               : path.ends_with("/wins")  ? Route::WINS
-                                          : Route::OTHER;
-    }
-    if (path == "/healthz") {
-        return Route::HEALTH;
-    }
-    if (path == "/metrics") {
-        return Route::METRICS;
-    }
-    return path.starts_with("/api/") ? Route::OTHER : Route::PAGE;
-}
-
 void Metrics::request(Route route, int status, double seconds) {
     if (status >= 0 && status < STATUSES) {
         ++requests_[static_cast<size_t>(route)][static_cast<size_t>(status)];

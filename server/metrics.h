@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "routes.h"
+
 namespace numoteka::server {
 
 // How long something took, in buckets of seconds.
@@ -27,11 +29,7 @@ private:
 
 class Metrics {
 public:
-    enum class Route { RANKING, WINS, HEALTH, METRICS, PAGE, OTHER, COUNT };
     enum class Refused { MALFORMED, NOT_A_WIN, TOO_MANY, UNAVAILABLE, COUNT };
-
-    // The route of a request's path.
-    static Route routeOf(std::string_view path);
 
     void request(Route route, int status, double seconds);
     void replay(double seconds);

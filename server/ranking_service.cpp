@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "api_json.h"
+#include "names.h"
 #include "replay_workers.h"
 #include "request.h"
 #include "server_limits.h"
@@ -42,6 +43,18 @@ Answer RankingService::refusal(const Refusal& refused) {
             refused.kind == RefusalKind::TOO_MANY ? limits::RETRY_AFTER_LIMIT : 0};
 }
 
+// The database cannot be used now: the client is told to try again (a proxy tries another
+// server), and /healthz says so until a probe finds the store well again.
+Answer RankingService::unavailable(const StoreUnavailable& failed) {
+    metrics_.databaseError();
+    {
+        const std::lock_guard lock(healthMutex_);
+        healthProblem_ = std::string("the database: ") + failed.what();
+    }
+    return {503, errorJson("the database cannot be used now: try again"), failed.what(),
+            limits::RETRY_AFTER_DATABASE};
+}
+
 // What failed inside stays in the log; the client is told no more.
 Answer RankingService::internalError(const std::exception& error) {
     metrics_.databaseError();
@@ -66,8 +79,8 @@ Answer RankingService::submitWin(std::optional<std::string_view> date, std::stri
             std::chrono::duration<double>(std::chrono::steady_clock::now() - replayed).count());
         const VerifiedWin win = wonGame(check);
         const int difficulty = difficultyIndex(win.difficulty) + 1;
-        const StoredWin stored =
-            store_.store({win.day, difficulty, win.turns, win.name, win.code, gameKey(win), now});
+        const StoredWin stored = store_.store(
+            {win.day, difficulty, win.turns, nameAsText(win.name), win.code, gameKey(win), now});
         if (stored.isNew) {
             metrics_.winStored();
             versionReadMs_ = 0;  // this process's own win shows at once
@@ -76,6 +89,8 @@ Answer RankingService::submitWin(std::optional<std::string_view> date, std::stri
                         storedWinJson(win.day, difficulty, win.turns, win.code, stored));
     } catch (const Refusal& refused) {
         return refusal(refused);
+    } catch (const StoreUnavailable& failed) {
+        return unavailable(failed);
     } catch (const WorkerFailed& failed) {
         metrics_.refused(Metrics::Refused::UNAVAILABLE);
         return {503, errorJson("the replay could not be checked now: try again"), failed.what(),
@@ -108,8 +123,31 @@ Answer RankingService::dayRanking(std::string_view date, std::string_view diffic
         return answered(200, std::move(body));
     } catch (const Refusal& refused) {
         return refusal(refused);
+    } catch (const StoreUnavailable& failed) {
+        return unavailable(failed);
     } catch (const std::exception& error) {
         return internalError(error);
+    }
+}
+
+std::optional<Answer> RankingService::dayRankingAtOnce(std::string_view date,
+                                                      std::string_view difficulty) {
+    try {
+        const int64_t now = nowMs_();
+        const Day day = requestedDay(date, todayInJapan(now));
+        const int chosen = difficultyIndex(requestedDifficulty(difficulty)) + 1;
+        if (now - versionReadMs_ >= limits::OTHER_WRITES_SEEN_WITHIN_MS) {
+            return std::nullopt;
+        }
+        const int64_t version = knownVersion_;
+        const std::lock_guard lock(cacheMutex_);
+        const auto cached = cache_.find({day, chosen});
+        if (cached != cache_.end() && cached->second.version == version) {
+            return answered(200, cached->second.body);
+        }
+        return std::nullopt;
+    } catch (const Refusal& refused) {
+        return refusal(refused);
     }
 }
 
@@ -123,12 +161,34 @@ int64_t RankingService::storeVersion() {
 }
 
 Answer RankingService::health() {
-    const std::string problem = store_.health();
+    const int64_t now = nowMs_();
+    const std::lock_guard lock(healthMutex_);
+    std::string problem = healthProblem_;
+    if (problem.empty() && now - probedWellMs_ > limits::HEALTH_STALE_MS) {
+        problem = "the database has not answered for " + std::to_string(now - probedWellMs_) +
+                  " ms";
+    }
     if (problem.empty()) {
         return answered(200, R"({"status":"ok"})");
     }
-    metrics_.databaseError();
-    return {503, errorJson(problem), problem, 0};
+    return {503, errorJson(problem), problem, limits::RETRY_AFTER_DATABASE};
+}
+
+void RankingService::probeHealth() {
+    std::string problem;
+    try {
+        problem = store_.health();
+    } catch (const std::exception& error) {
+        problem = std::string("the database: ") + error.what();
+    }
+    if (!problem.empty()) {
+        metrics_.databaseError();
+    }
+    const std::lock_guard lock(healthMutex_);
+    if (problem.empty()) {
+        probedWellMs_ = nowMs_();
+    }
+    healthProblem_ = std::move(problem);
 }
 
 }  // namespace numoteka::server

@@ -51,8 +51,19 @@ public:
     // win is stored (by any process of the store).
     Answer dayRanking(std::string_view date, std::string_view difficulty);
 
-    // GET /healthz: 200 when the database answers and takes writes, 503 and why otherwise.
+    // The same when it needs nothing of the store (the ranking kept and the store's version
+    // read within limits::OTHER_WRITES_SEEN_WITHIN_MS, or a refusal): answered on the
+    // connection's own thread. Nothing otherwise.
+    std::optional<Answer> dayRankingAtOnce(std::string_view date, std::string_view difficulty);
+
+    // GET /healthz: 200 when the last probe of the store found it answering and taking writes,
+    // no win failed to be stored since, and that probe is at most limits::HEALTH_STALE_MS old
+    // (a probe may hang with the database); 503 and why otherwise. Never waits for the store.
     Answer health();
+
+    // Probes the store (within its query time): what health() answers from now on. The server
+    // probes every limits::HEALTH_PROBE_EVERY.
+    void probeHealth();
 
 private:
     // The store's version, read again at most every limits::OTHER_WRITES_SEEN_WITHIN_MS, and at
@@ -60,6 +71,7 @@ private:
     int64_t storeVersion();
 
     Answer refusal(const Refusal& refused);
+    Answer unavailable(const StoreUnavailable& failed);
     Answer internalError(const std::exception& error);
 
     WinStore& store_;
@@ -75,6 +87,10 @@ private:
     std::atomic<int64_t> versionReadMs_ = 0;
     std::mutex cacheMutex_;
     std::map<std::pair<Day, int>, CachedRanking> cache_;
+
+    std::mutex healthMutex_;
+    std::string healthProblem_ = "not probed yet";  // empty when healthy
+    int64_t probedWellMs_ = 0;                      // when a probe last found it well
 };
 
 }  // namespace numoteka::server

@@ -1,5 +1,6 @@
 #include "replay_workers.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -7,9 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
+
+#include "server_limits.h"
 
 extern char** environ;
 
@@ -17,9 +21,9 @@ namespace numoteka::server {
 
 namespace {
 
-// A message holds a replay's lines (at most REPLAY_BYTE_LIMIT), or a win: its name, its code
+// A message holds a replay's lines (at most limits::REPLAY_BYTES), or a win: its name, its code
 // and its lines again.
-constexpr size_t MESSAGE_ROOM = 4 * REPLAY_BYTE_LIMIT + 1024;
+constexpr size_t MESSAGE_ROOM = 4 * limits::REPLAY_BYTES + 1024;
 constexpr int WORKER_SOCKET = 3;
 
 void putNumber(std::string& out, uint32_t value) {
@@ -106,27 +110,71 @@ bool readCheck(std::string_view message, ReplayCheck& check) {
 }  // namespace
 
 ReplayWorkers::ReplayWorkers(std::string program, std::string workerArgument, unsigned count,
-                             std::chrono::milliseconds replayTime)
+                             std::chrono::milliseconds replayTime, Now now)
     : program_(std::move(program)),
       workerArgument_(std::move(workerArgument)),
       replayTime_(replayTime),
+      now_(std::move(now)),
       workers_(count) {
+    if (count == 0) {
+        throw std::invalid_argument("no replay workers: at least one is needed");
+    }
+    if (pipe2(stopPipe_, O_CLOEXEC) != 0) {
+        throw std::runtime_error(std::string("no pipe for the replay workers: ") +
+                                 std::strerror(errno));
+    }
     for (Worker& worker : workers_) {
-        start(worker);
+        if (!start(worker)) {
+            const std::string why = lastFailure_;
+            for (Worker& started : workers_) {
+                end(started);
+            }
+            close(stopPipe_[0]);
+            close(stopPipe_[1]);
+            throw std::runtime_error(why);
+        }
     }
 }
 
 ReplayWorkers::~ReplayWorkers() {
+    stop();
+    std::unique_lock lock(mutex_);
+    // Checks under way end at the stop's word; their workers are ended once they have.
+    idle_.wait(lock, [&] {
+        return std::none_of(workers_.begin(), workers_.end(),
+                            [](const Worker& worker) { return worker.busy; });
+    });
     for (Worker& worker : workers_) {
-        stop(worker);
+        end(worker);
     }
+    close(stopPipe_[0]);
+    close(stopPipe_[1]);
 }
 
-void ReplayWorkers::start(Worker& worker) {
+void ReplayWorkers::stop() {
+    {
+        const std::lock_guard lock(mutex_);
+        if (stopping_) {
+            return;
+        }
+        stopping_ = true;
+    }
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t written = write(stopPipe_[1], &byte, 1);
+    idle_.notify_all();
+}
+
+unsigned ReplayWorkers::running() {
+    const std::lock_guard lock(mutex_);
+    return static_cast<unsigned>(std::count_if(workers_.begin(), workers_.end(),
+                                               [](const Worker& worker) { return worker.pid > 0; }));
+}
+
+bool ReplayWorkers::start(Worker& worker) {
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) {
-        throw std::runtime_error(std::string("no socket for a replay worker: ") +
-                                 std::strerror(errno));
+        return failedToStart(worker, std::string("no socket for a replay worker: ") +
+                                         std::strerror(errno));
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -139,14 +187,20 @@ void ReplayWorkers::start(Worker& worker) {
     if (failed != 0) {
         close(ends[0]);
         worker.pid = -1;
-        throw std::runtime_error(std::string("cannot start a replay worker: ") +
-                                 std::strerror(failed));
+        return failedToStart(worker, std::string("cannot start a replay worker: ") +
+                                         std::strerror(failed));
     }
     worker.socket = ends[0];
-    worker.busy = false;
+    return true;
 }
 
-void ReplayWorkers::stop(Worker& worker) {
+bool ReplayWorkers::failedToStart(Worker& worker, std::string why) {
+    worker.startAgainAt = now_() + limits::WORKER_START_AGAIN;
+    lastFailure_ = std::move(why);
+    return false;
+}
+
+void ReplayWorkers::end(Worker& worker) {
     if (worker.socket >= 0) {
         close(worker.socket);  // the worker ends at the end of its input
         worker.socket = -1;
@@ -158,63 +212,103 @@ void ReplayWorkers::stop(Worker& worker) {
     }
 }
 
-ReplayCheck ReplayWorkers::check(const Replay& replay) {
-    if (replay.typed.size() > REPLAY_BYTE_LIMIT) {
-        return {ReplayVerdict::TOO_LONG, {}};
-    }
-    Worker* worker = nullptr;
-    {
-        std::unique_lock lock(mutex_);
-        idle_.wait(lock, [&] {
+bool ReplayWorkers::replace(Worker& worker) {
+    end(worker);
+    return start(worker);
+}
+
+ReplayWorkers::Worker& ReplayWorkers::take() {
+    std::unique_lock lock(mutex_);
+    Worker* chosen = nullptr;
+    const bool free =
+        idle_.wait_for(lock, limits::WORKER_WAIT, [&] {
+            if (stopping_) {
+                return true;
+            }
             for (Worker& candidate : workers_) {
-                if (!candidate.busy) {
-                    worker = &candidate;
+                if (!candidate.busy && candidate.pid > 0) {
+                    chosen = &candidate;
+                    return true;
+                }
+            }
+            // None running: one that could not be started is tried again when its time has come.
+            for (Worker& candidate : workers_) {
+                if (!candidate.busy && candidate.pid <= 0) {
+                    if (candidate.startAgainAt <= now_() && start(candidate)) {
+                        chosen = &candidate;
+                    }
                     return true;
                 }
             }
             return false;
         });
-        worker->busy = true;
+    if (stopping_) {
+        throw WorkerFailed("the server is stopping");
     }
-    const auto done = [&](bool replace) {
+    if (!free) {
+        throw WorkerFailed("no replay worker was free in time");
+    }
+    if (chosen == nullptr) {
+        throw WorkerFailed("no replay worker is running: " + lastFailure_);
+    }
+    chosen->busy = true;
+    return *chosen;
+}
+
+void ReplayWorkers::release(Worker& worker, bool replaceIt) {
+    {
         const std::lock_guard lock(mutex_);
-        if (replace) {
-            stop(*worker);
-            start(*worker);
+        if (replaceIt && !stopping_) {
+            replace(worker);
         }
-        worker->busy = false;
-        idle_.notify_one();
-    };
+        worker.busy = false;
+    }
+    idle_.notify_one();
+}
+
+ReplayCheck ReplayWorkers::check(const Replay& replay) {
+    // A worker takes only what the game would play: anything longer is refused here.
+    if (replay.typed.size() > limits::REPLAY_BYTES) {
+        return {ReplayVerdict::TOO_LONG, {}};
+    }
+    Worker& worker = take();
     const std::string request = replayMessage(replay);
     // A worker that died while idle had nothing of ours: it is replaced and the replay sent on.
-    if (send(worker->socket, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
-        const std::lock_guard lock(mutex_);
-        stop(*worker);
-        start(*worker);
-        if (send(worker->socket, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
-            worker->busy = false;
-            idle_.notify_one();
-            throw WorkerFailed("a replay worker cannot be reached");
+    if (send(worker.socket, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
+        std::string why;
+        {
+            const std::lock_guard lock(mutex_);
+            if (!replace(worker)) {
+                why = lastFailure_;
+            } else if (send(worker.socket, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
+                why = std::strerror(errno);
+            }
+        }
+        if (!why.empty()) {
+            release(worker, false);
+            throw WorkerFailed("a replay worker cannot be reached: " + why);
         }
     }
-    pollfd answer{worker->socket, POLLIN, 0};
-    const int ready = poll(&answer, 1, static_cast<int>(replayTime_.count()));
-    if (ready <= 0) {
-        done(true);
-        throw WorkerFailed("a replay worker overran its time");
+    pollfd waits[2] = {{worker.socket, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
+    const int ready = poll(waits, 2, static_cast<int>(replayTime_.count()));
+    if (ready <= 0 || (waits[1].revents & POLLIN) != 0) {
+        // Its late answer must never be read as another replay's: the worker goes.
+        release(worker, true);
+        throw WorkerFailed(ready <= 0 ? "a replay worker overran its time"
+                                      : "the server is stopping");
     }
     std::string message(MESSAGE_ROOM, '\0');
-    const ssize_t received = recv(worker->socket, message.data(), message.size(), 0);
+    const ssize_t received = recv(worker.socket, message.data(), message.size(), 0);
     ReplayCheck check;
     if (received <= 0 || !readCheck(std::string_view(message.data(), received), check)) {
-        done(true);
+        release(worker, true);
         throw WorkerFailed("a replay worker died");
     }
-    done(false);
+    release(worker, false);
     return check;
 }
 
-int runReplayWorker(int socket) {
+int runReplayWorker(int socket, const std::function<ReplayCheck(const Replay&)>& check) {
     // Stopping is the server's to decide: it lets the replays under way finish, then closes
     // the workers' sockets, at which they end.
     signal(SIGINT, SIG_IGN);
@@ -238,7 +332,7 @@ int runReplayWorker(int socket) {
         if (!fields.ok()) {
             return 1;
         }
-        const std::string answer = checkMessage(checkReplay(replay));
+        const std::string answer = checkMessage(check(replay));
         if (send(socket, answer.data(), answer.size(), MSG_NOSIGNAL) < 0) {
             return 1;
         }

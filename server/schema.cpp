@@ -28,7 +28,10 @@ std::vector<Migration> migrations(const SqlDialect& dialect) {
          {"CREATE TABLE IF NOT EXISTS wins (id {ROW_ID}, day TEXT NOT NULL, "
           "difficulty INTEGER NOT NULL, turns INTEGER NOT NULL, name {BYTES} NOT NULL, "
           "code TEXT NOT NULL UNIQUE, received BIGINT NOT NULL)",
-          "CREATE INDEX IF NOT EXISTS wins_by_place ON wins (day, difficulty, turns, id)"}},
+          "CREATE INDEX IF NOT EXISTS wins_by_place ON wins (day, difficulty, turns, id)"},
+         false,
+         false,
+         {}},
         // Games: the wins that pressed the same keys under any name are one game, ranked once
         // at the place of its first submission. Recent submissions by client, for the limit
         // every process shares; and a version that any stored win changes, for caches.
@@ -43,7 +46,18 @@ std::vector<Migration> migrations(const SqlDialect& dialect) {
           "CREATE INDEX submissions_by_time ON submissions (at)",
           "CREATE TABLE wins_version (version BIGINT NOT NULL)",
           "INSERT INTO wins_version VALUES (0)"},
-         true},
+         true,
+         false,
+         {}},
+        // Names as UTF-8 text, which sqlite3 and psql show as they are; and the row the health
+        // check writes.
+        {3,
+         {"ALTER TABLE wins ADD COLUMN name_text TEXT NOT NULL DEFAULT ''",
+          "CREATE TABLE health_probe (payload TEXT NOT NULL)",
+          "INSERT INTO health_probe VALUES ('')"},
+         false,
+         true,
+         {"ALTER TABLE wins DROP COLUMN name", "ALTER TABLE wins RENAME COLUMN name_text TO name"}},
     };
     for (Migration& migration : all) {
         for (std::string& statement : migration.statements) {
@@ -75,6 +89,12 @@ void bringUpToDate(const SqlDialect& dialect, const SchemaAccess& database) {
         }
         if (migration.findsGames) {
             database.findGames();
+        }
+        if (migration.convertsNames) {
+            database.convertNames();
+        }
+        for (const std::string& statement : migration.statementsAfter) {
+            database.execute(statement);
         }
         database.execute("UPDATE schema_version SET version = " +
                          std::to_string(migration.version));

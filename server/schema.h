@@ -6,13 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace numoteka::server {
+#include "sql_store.h"
 
-// Type names of a database.
-struct SqlDialect {
-    const char* rowId;  // a table's own increasing key
-    const char* bytes;  // bytes as they are
-};
+namespace numoteka::server {
 
 struct Migration {
     int version;  // the schema's version once it has run
@@ -20,6 +16,10 @@ struct Migration {
     // After the statements, each stored win's game is found from its code (the games table
     // filled from the wins).
     bool findsGames = false;
+    // After the statements, each name's code page 932 bytes (the column name) are written as
+    // text into the column name_text; then the statements after.
+    bool convertsNames = false;
+    std::vector<std::string> statementsAfter;
 };
 
 // The migrations in order, for `dialect`.
@@ -32,6 +32,7 @@ struct SchemaAccess {
     std::function<bool(const char* table)> hasTable;
     std::function<int()> version;  // the one row of schema_version
     std::function<void()> findGames;
+    std::function<void()> convertNames;
 };
 
 // Runs the migrations the database has not had. A database without the version table but with
@@ -39,6 +40,6 @@ struct SchemaAccess {
 // database of a later version than this program's.
 void bringUpToDate(const SqlDialect& dialect, const SchemaAccess& database);
 
-inline constexpr int SCHEMA_VERSION = 2;
+inline constexpr int SCHEMA_VERSION = 3;
 
 }  // namespace numoteka::server

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "client_address.h"
+#include "server_limits.h"
 
 namespace numoteka::server {
 
@@ -32,9 +33,6 @@ const char* const USAGE =
 namespace {
 
 enum Option { PORT = 0x100, ADDRESS, DATABASE, WEB, TRUSTED_PROXY, WORKERS };
-
-// More replay processes than this would only wait for each other.
-constexpr long MOST_WORKERS = 256;
 
 constexpr option LONG_OPTIONS[] = {{"port", required_argument, nullptr, PORT},
                                    {"address", required_argument, nullptr, ADDRESS},
@@ -91,9 +89,9 @@ Invocation readCommandLine(int argc, char** argv) {
             case WORKERS: {
                 char* end = nullptr;
                 const long workers = std::strtol(optarg, &end, 10);
-                if (*optarg == '\0' || *end != '\0' || workers < 1 || workers > MOST_WORKERS) {
+                if (*optarg == '\0' || *end != '\0' || workers < 1 || workers > limits::MOST_WORKERS) {
                     return refused(std::string("invalid number of workers '") + optarg +
-                                   "' (1 to " + std::to_string(MOST_WORKERS) + ")");
+                                   "' (1 to " + std::to_string(limits::MOST_WORKERS) + ")");
                 }
                 settings.workers = static_cast<unsigned>(workers);
                 break;

@@ -1,5 +1,5 @@
-// SHA-256 (FIPS 180-4), for the key that tells one game from another: a key no one can make two
-// different games share.
+// SHA-256 (FIPS 180-4), from the system's libcrypto, for the key that tells one game from
+// another: a key no one can make two different games share.
 #pragma once
 
 #include <string>

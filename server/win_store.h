@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,7 @@ struct NewWin {
     Day day = 0;
     int difficulty = 0;  // 1 normal, 2 easy, 3 hard
     int32_t turns = 0;
-    std::string name;  // code page 932
+    std::string name;  // UTF-8
     std::string code;  // the replay code of the day's game, unique
     std::string game;  // the key of the game: the same for every name that played the same keys
     int64_t receivedMs = 0;
@@ -29,7 +30,7 @@ struct NewWin {
 // A game of a day's ranking: its first submission, and how many others sent the same game.
 struct RankedGame {
     int64_t place = 0;
-    std::string name;  // code page 932
+    std::string name;  // UTF-8
     int64_t others = 0;
     int32_t turns = 0;
     int64_t receivedMs = 0;
@@ -43,6 +44,13 @@ struct StoredWin {
     std::string name;    // this submission's
     int64_t receivedMs = 0;
     std::optional<RankedGame> firstOfGame;  // when another submission of the game came first
+};
+
+// The database cannot be used now: it is away, hung, full, locked or broken. Thrown by every
+// use of a store that fails for the database (a wait beyond limits::QUERY_TIME among them); the
+// server answers 503, try again.
+struct StoreUnavailable : std::runtime_error {
+    using std::runtime_error::runtime_error;
 };
 
 class WinStore {
@@ -65,8 +73,12 @@ public:
     // A number that changes whenever a win is stored, by this process or another.
     virtual int64_t version() = 0;
 
-    // Empty when the database answers a query and takes a write; else what is wrong.
+    // Empty when the database answers a query and takes a write as large as a win's; else
+    // what is wrong. Within limits::QUERY_TIME or so.
     virtual std::string health() = 0;
+
+    // The server stops: what has not begun fails at once (StoreUnavailable).
+    virtual void stop() = 0;
 };
 
 // The key of a stored win's game from its code, for databases made before games had keys.

@@ -1,7 +1,7 @@
 """Replay codes read and made apart from the game's own codec, for the server's tests and
 benchmark: the lines a code holds, and a code with other lines (its checksum made anew, its
 practice mark kept)."""
-import base64, itertools, zlib
+import base64, itertools, os, re, subprocess, zlib
 
 PRACTICE_MARK = 0xC1
 
@@ -53,3 +53,15 @@ def forge(code, typed, day_shift=0, version=None):
     typed_bytes(code, marked)
     body += bytes([PRACTICE_MARK]) if marked else b""
     return base64.urlsafe_b64encode(body + zlib.crc32(body).to_bytes(4, "little")).decode().rstrip("=")
+
+
+def won_daily_game(quick):
+    """The first day of November 2026 that the quick game wins with "11" at every prompt: its
+    date and its replay code."""
+    for date in range(1, 29):
+        day = "2026-11-%02d" % date
+        shown = subprocess.run([quick, "--daily=" + day], input="1\nたろう\n1\n" + "11\n" * 300,
+                               capture_output=True, text=True, env=dict(os.environ, LANG="C.UTF-8")).stdout
+        if " 勝利 " in shown:
+            return day, re.search(r"\nリプレイコード (\S+)\n", shown).group(1)
+    raise SystemExit("no day of November 2026 won")

@@ -1,8 +1,10 @@
 """A PostgreSQL of a test's own: made in a scratch folder with initdb, run by an unprivileged
 user (PostgreSQL refuses root) on a free port of this machine, stopped and removed at exit.
 Where PostgreSQL is not installed, `missing()` says so: the test is then skipped (status 77),
-but fails under CI=true, where it must run."""
-import atexit, glob, os, shutil, socket, subprocess, sys, tempfile, time
+but fails under CI=true, where it must run. Run as a program, for tests in other languages: it
+prints the base of its databases' URIs, and stops and removes it on SIGTERM or once its parent
+has gone."""
+import atexit, glob, os, shutil, signal, socket, subprocess, sys, tempfile, time
 
 SKIPPED = 77
 NOBODY = 65534
@@ -77,3 +79,13 @@ class ScratchPostgres:
     def remove(self):
         self.stop()
         shutil.rmtree(self.folder, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    missing()
+    parent = os.getppid()
+    postgres = ScratchPostgres()
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    print(postgres.uri(""), flush=True)
+    while os.getppid() == parent:
+        time.sleep(0.2)

@@ -49,6 +49,28 @@ def exchange(data, port=None, chunks=(), wait=30):
         return answer
 
 
+def sent_whole(data):
+    """What a client that sends all of `data` before it reads, as HTTP libraries do, sees: a
+    reset while it sends (the server closed with what it sent unread) loses the answer."""
+    with socket.create_connection(("127.0.0.1", PORT), timeout=30) as connection:
+        connection.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 4096)
+        try:
+            connection.sendall(data)
+        except OSError:
+            return b"(reset while sending)"
+        answer = b""
+        with contextlib.suppress(OSError):
+            while part := connection.recv(65536):
+                answer += part
+        return answer
+
+
+def head_of(size):
+    """A GET of the page whose head (request line, fields, the blank line) is `size` bytes."""
+    start = b"GET /index.html HTTP/1.1\r\nHost: x\r\nConnection: close\r\nX-Pad: "
+    return start + b"p" * (size - len(start) - 4) + b"\r\n\r\n"
+
+
 def statuses(answer):
     return [int(status) for status in re.findall(rb"^HTTP/1\.1 (\d{3}) ", answer, re.M)]
 
@@ -151,6 +173,21 @@ ABUSES = [
     ("X-Forwarded-For ending in a trusted proxy", lambda: [submit_from("192.0.2.78, 127.0.0.1") for n in range(11)],
      [422] * 10 + [429]),
     ("one IPv6 /64", lambda: [submit_from("2001:db8:1:2::%x" % n) for n in range(11)], [422] * 10 + [429]),
+    # Each limit at its edge: taken, and refused one byte beyond.
+    ("a head of 8 KiB, and of a byte more", lambda: statuses(exchange(head_of(8192)))
+     + statuses(exchange(head_of(8193))), [200, 431]),
+    ("a body of 64 KiB, and of a byte more", lambda: [statuses(exchange(request("/", "POST", body=b" " * size)))[0]
+                                                      for size in (65536, 65537)], [405, 413]),
+    # A client still sending when the answer closes the connection sees the answer, not a reset:
+    # what it sends on is read and dropped (these 250,000 bytes are less than LINGER_BYTES more
+    # than what the server reads before it answers).
+    ("a body too large, its client sending on", lambda: statuses(sent_whole(
+        (POST_HEAD + "Content-Length: 250000\r\n\r\n").encode() + b" " * 250000)), [413]),
+    ("an encoded body, its client sending on", lambda: statuses(sent_whole(
+        (POST_HEAD + "Content-Encoding: gzip\r\nContent-Length: 60000\r\n\r\n").encode() + b" " * 250000)),
+     [415]),
+    ("a head too large, its client sending on", lambda: statuses(sent_whole(b"GET / HTTP/1.1\r\nX-A: " + b"b" * 250000)),
+     [431]),
 ]
 for name, send, wanted in ABUSES:
     got = send()
@@ -180,11 +217,12 @@ post_times(300, 3400)
 late = post_times(3700, 300)
 check(late < 3 * early + 0.05, "300 submissions took %.2f s first, %.2f s after 3,700 clients" % (early, late))
 
-# A database error: the client is told "internal error", the log keeps the cause.
+# A database error: the client is told to try again (503, Retry-After), the log keeps the cause.
 with contextlib.closing(sqlite3.connect(os.path.join(scratch, "wins.db"))) as db:
     db.execute("DROP TABLE submissions")
 answer = exchange(request("/api/daily/wins", "POST", body=b'{"code": "x"}'))
-check(statuses(answer) == [500] and answer.endswith(b'{"error":"internal error"}')
+check(statuses(answer) == [503] and b"\r\nRetry-After: " in answer
+      and answer.endswith(b'{"error":"the database cannot be used now: try again"}')
       and b"no such table: submissions" in log_text(), "a database error: %r" % answer[-80:])
 
 # 50 clients connecting at once are all taken: the queue of new connections holds them.
@@ -194,12 +232,19 @@ check(refused == 0, "%d of 200 connections at once refused" % refused)
 for client in clients:
     client.close()
 
-# The slow clients were told 408 once their requests took 10 s.
+# The slow clients were told 408 once their requests took 10 s (not the 30 s a kept-alive
+# connection may wait), as the log's times of their requests say.
 slow_stop.set()
 for connection in slow:
     connection.settimeout(30)
     with contextlib.suppress(OSError):
         check(connection.recv(100).startswith(b"HTTP/1.1 408 "), "a slow client not told 408")
+for _ in range(100):  # each is logged once its answer is written
+    timed_out = [float(ms) for ms in re.findall(rb" 408 \d+ ([\d.]+)ms ", log_text())]
+    if len(timed_out) == 8:
+        break
+    time.sleep(0.05)
+check(len(timed_out) == 8 and all(10000 <= ms < 20000 for ms in timed_out), "408 after %s ms" % timed_out)
 
 # A GET among 500 idle and 500 slow connections: the best of five within 100 ms.
 crowd = [socket.create_connection(("127.0.0.1", PORT)) for _ in range(1000)]

@@ -12,7 +12,7 @@ Usage: server_cluster_test.py NUMOTEKA_SERVER NUMOTEKA_QUICK"""
 import concurrent.futures, itertools, json, os, re, signal, sqlite3, subprocess, sys, tempfile, time, \
     urllib.error, urllib.request
 
-from replay_codes import forge, typed_bytes
+from replay_codes import forge, typed_bytes, won_daily_game
 from scratch_postgres import NOBODY, ScratchPostgres, missing
 from test_run import TestRun
 
@@ -59,13 +59,7 @@ def until(condition, what, seconds=30):
 
 
 # A won day's game, and 199 other games of that day: the same, after wrong keys at the menu.
-for date in range(1, 29):
-    day = "2026-11-%02d" % date
-    shown = subprocess.run([quick, "--daily=" + day], input="1\nたろう\n1\n" + "11\n" * 300,
-                           capture_output=True, text=True, env=dict(os.environ, LANG="C.UTF-8")).stdout
-    if " 勝利 " in shown:
-        won = re.search(r"\nリプレイコード (\S+)\n", shown).group(1)
-        break
+day, won = won_daily_game(quick)
 lines = b"".join(typed_bytes(won).splitlines(keepends=True))
 games = [won] + [forge(won, b"9\n" * n + lines) for n in range(1, 200)]
 

@@ -98,7 +98,7 @@ for source in sorted(sources):
     if folder not in rules:
         broken.append("%s: its folder %s is not in tools/include_rules.txt" % (source, folder))
         continue
-    allowed = rules[folder] | {folder}
+    allowed = rules.get(source, rules[folder]) | {folder}
     with open(os.path.join(root, source), encoding="utf-8") as text:
         for mark, name in INCLUDE.findall(text.read()):
             quoted = mark == '"'

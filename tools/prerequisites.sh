@@ -26,9 +26,9 @@ package_group() {
         # The page's font is cut from fonts-noto-cjk; its test draws with fonts-dejavu-core only.
         web) echo cmake ninja-build make emscripten nodejs npm chromium fonts-noto-cjk \
             fonts-dejavu-core python3 python3-fonttools python3-brotli ;;
-        # Boost.Beast and Boost.Asio are in libboost-dev, header-only. The server's tests start a
-        # PostgreSQL of their own.
-        server) echo libboost-dev libsqlite3-dev libpq-dev nlohmann-json3-dev postgresql ;;
+        # Boost.Beast and Boost.Asio are in libboost-dev, header-only; SHA-256 is libssl-dev's
+        # libcrypto. The server's tests start a PostgreSQL of their own.
+        server) echo libboost-dev libsqlite3-dev libpq-dev libssl-dev nlohmann-json3-dev postgresql ;;
         *) return 1 ;;
     esac
 }

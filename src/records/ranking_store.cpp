@@ -37,11 +37,22 @@ struct SaveSteps {
 };
 SaveSteps g_saveSteps;
 
-// Every file operation of a save is a step; a test may end the process at one, as if killed.
+// Every file operation of a save is a step; a test may end the process at one, as if killed,
+// or fail its n-th write or rename. Only test builds have these faults.
 void step() {
+#ifdef NUMOTEKA_TEST_HOOKS
     if (++g_saveSteps.all == g_rankingFaults.endAtStep) {
         std::_Exit(137);
     }
+#endif
+}
+
+bool failedForTest([[maybe_unused]] int& count, [[maybe_unused]] int failAt) {
+#ifdef NUMOTEKA_TEST_HOOKS
+    return ++count == failAt;
+#else
+    return false;
+#endif
 }
 
 std::string newSaveId() {
@@ -67,7 +78,7 @@ std::FILE* createSaveFile(const std::string& path) {
 
 bool writeBytes(std::FILE* file, const char* bytes, size_t size) {
     step();
-    if (++g_saveSteps.writes == g_rankingFaults.failWrite) {
+    if (failedForTest(g_saveSteps.writes, g_rankingFaults.failWrite)) {
         return false;
     }
     return std::fwrite(bytes, 1, size, file) == size;
@@ -132,7 +143,7 @@ bool copyFile(const std::string& from, const std::string& to, bool& existed) {
 // moveFile() as a step of a save.
 bool replaceFile(const std::string& from, const std::string& to) {
     step();
-    if (++g_saveSteps.renames == g_rankingFaults.failRename) {
+    if (failedForTest(g_saveSteps.renames, g_rankingFaults.failRename)) {
         return false;
     }
     return moveFile(from, to);

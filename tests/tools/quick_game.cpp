@@ -9,8 +9,10 @@
 
 int main(int argc, char** argv) {
     numoteka::setDelayPauseLength(0);
+#ifdef NUMOTEKA_TEST_HOOKS
     if (const char* step = std::getenv("NUMOTEKA_QUICK_END_AT_STEP")) {
         numoteka::g_rankingFaults.endAtStep = std::atoi(step);
     }
+#endif
     return numoteka::runProgram(argc, argv);
 }
