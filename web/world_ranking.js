@@ -26,6 +26,8 @@ const REFUSALS = {
   'not-found': '見つかりません',
   'internal': 'サーバーで問題が起きました',
 };
+// The kinds of the answers that name none, their status saying it.
+const KIND_BY_STATUS = { 404: 'not-found', 500: 'internal', 503: 'unavailable' };
 const TEXTS = {
   badCode: 'リプレイコードが正しくありません',
   added: (place, same) => `登録しました: ${place}位${same}`,
@@ -163,7 +165,7 @@ export class WorldRanking {
     const same = answer?.sameGameAs ? TEXTS.sameGame(answer.sameGameAs) : '';
     said.textContent = status === 201 ? TEXTS.added(answer.place, same) :
       status === 200 ? TEXTS.already(answer.place, same) :
-      TEXTS.refused(!answer ? TEXTS.noAnswer : REFUSALS[answer.kind ?? (status === 500 ? 'internal' : '')] ??
+      TEXTS.refused(!answer ? TEXTS.noAnswer : REFUSALS[answer.kind ?? KIND_BY_STATUS[status]] ??
         TEXTS.otherRefusal);
     if (answer?.date && answer?.difficulty) {
       await this.show(answer.date, answer.difficulty);
