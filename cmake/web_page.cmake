@@ -27,7 +27,7 @@ set(web ${CMAKE_SOURCE_DIR}/web)
 # The page's script, page.js, and the modules it imports, each staged beside it. index.html
 # preloads the modules.
 set(page_modules page.js game_terminal.js screen.js line_editor.js touch_keys.js share_bar.js
-  world_ranking.js replay_bar.js statistics.js)
+  world_ranking.js replay_bar.js statistics.js settings.js status_panel.js transcript.js)
 list(TRANSFORM page_modules PREPEND "${web}/" OUTPUT_VARIABLE page_module_sources)
 
 # Copied as they are, but for xterm.js's source map line.

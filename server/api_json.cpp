@@ -59,8 +59,11 @@ std::string apiName(std::string_view name) {
     return shown;
 }
 
-std::string errorJson(std::string_view reason) {
-    return text({{"error", reason}});
+std::string errorJson(std::string_view reason, std::string_view kind) {
+    if (kind.empty()) {
+        return text({{"error", reason}});
+    }
+    return text({{"error", reason}, {"kind", kind}});
 }
 
 }  // namespace numoteka::server

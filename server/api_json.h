@@ -22,7 +22,10 @@ std::string rankingJson(Day day, int difficulty, const std::vector<RankedGame>& 
 // ranking shows them.
 std::string apiName(std::string_view name);
 
-// {"error": reason}.
-std::string errorJson(std::string_view reason);
+// {"error": reason, "kind": kind}: the reason in English, for people, and the kind of refusal
+// ("malformed", "not-won", ...), for a client to say it in its own words. {"error": reason}
+// alone when `kind` is empty: the answers whose status says enough (an address or method that
+// is none, the database away, an internal error).
+std::string errorJson(std::string_view reason, std::string_view kind = {});
 
 }  // namespace numoteka::server

@@ -201,10 +201,11 @@ Reply Handler::answer(const Answer& answer, bool head) const {
 
 // The server's own refusals: JSON under /api/, a line of text elsewhere.
 Reply Handler::error(http::status status, std::string reason, const Exchange& exchange,
-                     const char* allow) const {
+                     const char* allow, const char* kind) const {
     if (exchange.target.starts_with("/api/")) {
-        Reply reply = answer({static_cast<int>(status), errorJson(reason), reason, 0},
-                             exchange.method == "HEAD");
+        Reply reply = answer(
+            {static_cast<int>(status), errorJson(reason, kind != nullptr ? kind : ""), reason, 0},
+            exchange.method == "HEAD");
         if (allow != nullptr) {
             std::get<StringResponse>(reply.message).set(http::field::allow, allow);
         }
@@ -221,14 +222,17 @@ Reply Handler::error(http::status status, std::string reason, const Exchange& ex
 
 Reply Handler::refusal(http::status status, std::string reason, const Exchange& exchange,
                        bool closes) const {
-    Reply reply = error(status, std::move(reason), exchange);
+    const bool tooLarge = status == http::status::payload_too_large ||
+                          status == http::status::request_header_fields_too_large;
+    Reply reply =
+        error(status, std::move(reason), exchange, nullptr, tooLarge ? "too-large" : "malformed");
     reply.closes = closes;
     return reply;
 }
 
 Reply Handler::unavailable(std::string reason, int retryAfter, const Exchange& exchange) const {
     if (exchange.target.starts_with("/api/")) {
-        return answer({503, errorJson(reason + ": try again"), reason, retryAfter},
+        return answer({503, errorJson(reason + ": try again", "unavailable"), reason, retryAfter},
                       exchange.method == "HEAD");
     }
     Reply reply = error(http::status::service_unavailable, reason, exchange);

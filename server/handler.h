@@ -70,7 +70,8 @@ public:
     std::optional<Reply> handleAtOnce(const HttpRequest& request, const Exchange& exchange);
 
     // A request refused before it was read whole (`closes`), or one that could not be taken on
-    // now (the server busy or stopping: 503, try again).
+    // now (the server busy or stopping: 503, try again). Under /api/ a refusal's kind is
+    // "too-large" for a head or body over its limit, else "malformed"; the 503's "unavailable".
     Reply refusal(http::status status, std::string reason, const Exchange& exchange,
                   bool closes = true) const;
     Reply unavailable(std::string reason, int retryAfter, const Exchange& exchange) const;
@@ -83,7 +84,7 @@ private:
     Reply file(const HttpRequest& request, const Target& target, const Exchange& exchange);
     Reply answer(const Answer& answer, bool head) const;
     Reply error(http::status status, std::string reason, const Exchange& exchange,
-                const char* allow = nullptr) const;
+                const char* allow = nullptr, const char* kind = nullptr) const;
 
     TrustedProxies trustedProxies_;
     std::optional<StaticFiles> files_;

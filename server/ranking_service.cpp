@@ -39,8 +39,9 @@ Answer RankingService::refusal(const Refusal& refused) {
     metrics_.refused(refused.kind == RefusalKind::NOT_A_WIN  ? Metrics::Refused::NOT_A_WIN
                      : refused.kind == RefusalKind::TOO_MANY ? Metrics::Refused::TOO_MANY
                                                              : Metrics::Refused::MALFORMED);
-    return {httpStatus(refused.kind), errorJson(refused.reason), refused.reason,
-            refused.kind == RefusalKind::TOO_MANY ? limits::RETRY_AFTER_LIMIT : 0};
+    return {httpStatus(refused.kind),
+            errorJson(refused.reason, refused.api != nullptr ? refused.api : apiKind(refused.kind)),
+            refused.reason, refused.kind == RefusalKind::TOO_MANY ? limits::RETRY_AFTER_LIMIT : 0};
 }
 
 // The database cannot be used now: the client is told to try again (a proxy tries another
@@ -93,8 +94,8 @@ Answer RankingService::submitWin(std::optional<std::string_view> date, std::stri
         return unavailable(failed);
     } catch (const WorkerFailed& failed) {
         metrics_.refused(Metrics::Refused::UNAVAILABLE);
-        return {503, errorJson("the replay could not be checked now: try again"), failed.what(),
-                limits::RETRY_AFTER_WORKER};
+        return {503, errorJson("the replay could not be checked now: try again", "unavailable"),
+                failed.what(), limits::RETRY_AFTER_WORKER};
     } catch (const std::exception& error) {
         return internalError(error);
     }

@@ -20,13 +20,27 @@ int httpStatus(RefusalKind kind) {
     return 400;
 }
 
+const char* apiKind(RefusalKind kind) {
+    switch (kind) {
+        case RefusalKind::MALFORMED:
+            return "malformed";
+        case RefusalKind::NOT_A_WIN:
+            return "not-won";
+        case RefusalKind::TOO_MANY:
+            return "too-many";
+        case RefusalKind::NO_SUCH_PAGE:
+            return "not-found";
+    }
+    return "malformed";
+}
+
 Day requestedDay(std::string_view date, Day today) {
     const std::optional<Day> day = parseDay(date);
     if (!day) {
         refuse(RefusalKind::MALFORMED, "the date must be YYYY-MM-DD, from 2000-01-01 on");
     }
     if (*day > today) {
-        refuse(RefusalKind::MALFORMED, "that day has not begun in Japan yet");
+        refuse(RefusalKind::MALFORMED, "that day has not begun in Japan yet", "future-day");
     }
     return *day;
 }
@@ -54,14 +68,16 @@ Replay submittedReplay(std::string_view body, Day today, std::optional<Day> day)
     std::optional<Replay> replay = decodeReplay(json["code"].get<std::string>());
     if (!replay) {
         refuse(RefusalKind::NOT_A_WIN,
-               "the replay code is cut short, changed, or not from this game");
+               "the replay code is cut short, changed, or not from this game", "malformed");
     }
     if (day && replay->day != *day) {
         refuse(RefusalKind::NOT_A_WIN,
-               "the replay code is of " + dayText(replay->day) + ", not " + dayText(*day));
+               "the replay code is of " + dayText(replay->day) + ", not " + dayText(*day),
+               "wrong-day");
     }
     if (replay->day > today) {
-        refuse(RefusalKind::NOT_A_WIN, "the replay code is of a day that has not begun in Japan");
+        refuse(RefusalKind::NOT_A_WIN, "the replay code is of a day that has not begun in Japan",
+               "future-day");
     }
     return std::move(*replay);
 }

@@ -23,13 +23,19 @@ enum class RefusalKind {
 
 int httpStatus(RefusalKind kind);
 
+// The API's name of a refusal's kind: "malformed", "not-won", "too-many" or "not-found".
+const char* apiKind(RefusalKind kind);
+
 struct Refusal {
     RefusalKind kind;
-    std::string reason;  // short, in English
+    std::string reason;         // short, in English
+    const char* api = nullptr;  // the API's name of it where apiKind(kind) says too little: a
+                                // code the server cannot read is "malformed", one of another
+                                // day "wrong-day", one of a day to come "future-day"
 };
 
-[[noreturn]] inline void refuse(RefusalKind kind, std::string reason) {
-    throw Refusal{kind, std::move(reason)};
+[[noreturn]] inline void refuse(RefusalKind kind, std::string reason, const char* api = nullptr) {
+    throw Refusal{kind, std::move(reason), api};
 }
 
 // The day of a date "YYYY-MM-DD" in an address: from 2000-01-01 to `today`.

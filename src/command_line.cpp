@@ -36,6 +36,8 @@ constexpr int REPLAY_OPTION = 0x103;
 constexpr int LANG_OPTION = 0x104;
 constexpr int REPLAY_SPEED_OPTION = 0x105;
 constexpr int STATS_OPTION = 0x106;
+constexpr int AUTO_ADVANCE_OPTION = 0x107;
+constexpr int HALF_WIDTH_DIGITS_OPTION = 0x108;
 
 constexpr option LONG_OPTIONS[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -47,6 +49,8 @@ constexpr option LONG_OPTIONS[] = {
     {"lang", required_argument, nullptr, LANG_OPTION},
     {"replay-speed", required_argument, nullptr, REPLAY_SPEED_OPTION},
     {"stats", no_argument, nullptr, STATS_OPTION},
+    {"auto-advance", required_argument, nullptr, AUTO_ADVANCE_OPTION},
+    {"half-width-digits", no_argument, nullptr, HALF_WIDTH_DIGITS_OPTION},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -76,6 +80,10 @@ constexpr const char* USAGE_GAMES =
     "                         端末への出力では省略時 1、ほかは 0\n"
     "      --stats            今日のゲームの成績を表示して終わる\n"
     "      --lang=LANG        ゲームの言語（ja は日本語、en は英語。省略時は ja）\n"
+    "      --auto-advance=MS  「>>」と「（Enter）--->」では MS ミリ秒（0～10000）\n"
+    "                         キーが押されなければ Enter を押したことにする\n"
+    "      --half-width-digits\n"
+    "                         メニューの答えの全角数字（１～９）を半角にする\n"
     "\n"
     "今日のゲームが終わると、共有用の1行とリプレイコードを表示します。\n"
     "環境変数 NUMOTEKA_RANKING_DIR も --ranking-dir と同じ働きをします（オプションが優先）。\n";
@@ -94,6 +102,8 @@ struct Settings {
     std::optional<Replay> replay;
     std::optional<int> replaySpeed;
     bool stats = false;
+    int autoAdvance = -1;  // milliseconds; -1 for none
+    bool halfWidthDigits = false;
 };
 
 // --stats: the statistics of the play log and the time until the next day's game. Status 1 when
@@ -125,6 +135,9 @@ void offerStatisticsToPanels(bool replay) {
 constexpr Format<const char*> REPLAY_BEGINS = "リプレイ: %s の今日のゲーム（記録はされません）\n";
 constexpr Format<> REPLAY_ENDS =
     "リプレイ: ここまで（今日のゲームは numoteka --daily で遊べます）\n";
+
+// The longest automatic advance, in milliseconds.
+constexpr uint32_t AUTO_ADVANCE_MOST = 10000;
 
 // The speeds a replay plays at; 0 waits not at all.
 constexpr int REPLAY_SPEEDS[] = {0, 1, 2, 4};
@@ -340,6 +353,20 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
             case STATS_OPTION:
                 settings.stats = true;
                 break;
+            case AUTO_ADVANCE_OPTION: {
+                // Written as a seed is: decimal digits alone.
+                uint32_t milliseconds = 0;
+                if (!parseSeed(optarg, milliseconds) || milliseconds > AUTO_ADVANCE_MOST) {
+                    return refuse(
+                        "自動で進むまでの時間 '%s' は使えません（0 から 10000 までのミリ秒）",
+                        optarg);
+                }
+                settings.autoAdvance = static_cast<int>(milliseconds);
+                break;
+            }
+            case HALF_WIDTH_DIGITS_OPTION:
+                settings.halfWidthDigits = true;
+                break;
             case RANKING_DIR_OPTION:
                 if (*optarg == '\0') {
                     return refuse(
@@ -393,6 +420,8 @@ int runProgram(int argc, char** argv, const std::string& ownFolder) {
     if (settings.stats) {
         return showStatistics();
     }
+    setAutoAdvance(settings.autoAdvance);
+    setHalfWidthDigits(settings.halfWidthDigits);
     attachTerminal(encodingFromLocale());
     offerStatisticsToPanels(settings.replay.has_value());
     if (settings.replay) {

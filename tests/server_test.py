@@ -148,6 +148,14 @@ for date, body, expected in REFUSED:
     status, answer = ask("/api/daily/%s/wins" % date, body if isinstance(body, bytes) else
                          json.dumps({"code": body}).encode())
     check(status == expected and answer.get("error"), "%s %.60r: %s %s" % (date, body, status, answer))
+# Each refusal says its kind beside its English, for a client's own words.
+KINDS = [(day, won[:-3], "malformed"), (lost_day, lost, "not-won"), (day, gave_up, "not-won"),
+         ("2026-11-%02d" % (int(day[-2:]) % 28 + 1), won, "wrong-day"), (day, b"{", "malformed"),
+         (day, b"x" * 70000, "too-large"), ("2999-01-01", won, "future-day")]
+for date, body, kind in KINDS:
+    status, answer = ask("/api/daily/%s/wins" % date, body if isinstance(body, bytes) else
+                         json.dumps({"code": body}).encode())
+    check(answer.get("kind") == kind and answer.get("error"), "%s %.60r: %s %s, not %s" % (date, body, status, answer, kind))
 for query in ["difficulty=4", "difficulty=1'%20OR%20'1'='1", ""]:
     check(ask("/api/daily/%s/ranking?%s" % (day, query))[0] == 400, "ranking?" + query)
 check(rows() == before, "a refusal changed the database")
@@ -202,6 +210,7 @@ statuses = [submit(day, "x", "192.0.2.1")[0] for _ in range(11)]
 time.sleep(7)
 statuses.append(submit(day, "x", "192.0.2.1")[0])
 check(statuses == [422] * 10 + [429] * 2, "rate limit: %s" % statuses)
+check(submit(day, "x", "192.0.2.1")[1].get("kind") == "too-many", "the kind of 429")
 
 # Fewer turns rank first, whenever they came: on a day of its own, a win of more turns is sent
 # first, then one of fewer, then the first again (it keeps its place, behind).

@@ -6,14 +6,15 @@
 export const ENTER = /\r\n?|\n/;
 
 // One run of the program's input: the line being typed and the lines finished and not read.
-// `screen` is where the keys echo:
+// `lineFinished()`, when given, hears of every line finished. `screen` is where the keys echo:
 //   write(text) -> Promise     writes text at the cursor; resolves once taken in
 //   cursor() -> Promise<place>  where the next character written would start
 //   eraseFrom(place) -> Promise moves the cursor back to `place` (from cursor()) and clears
 //                               everything from there on
 export class LineEditor {
-  constructor(screen) {
+  constructor(screen, lineFinished = () => {}) {
     this.screen = screen;
+    this.lineFinished = lineFinished;
     this.typed = []; // characters of the line being typed, with where each starts
     this.lines = []; // finished lines as UTF-8, line feed included
     this.ended = false;
@@ -36,8 +37,7 @@ export class LineEditor {
         } else if (character === '\x04') {
           // Ctrl-D on an empty line ends the input, as on a terminal.
           if (this.typed.length === 0) {
-            this.ended = true;
-            this.wake();
+            this.end();
           }
         } else if (character >= ' ' || character === '\t') {
           const start = await this.screen.cursor();
@@ -62,6 +62,19 @@ export class LineEditor {
     this.typed = [];
     this.lines.push(new TextEncoder().encode(line));
     this.wake();
+    this.lineFinished();
+  }
+
+  // The input ends: the reads after the lines finished find nothing.
+  end() {
+    this.ended = true;
+    this.wake();
+    this.lineFinished();
+  }
+
+  // Whether a read would not wait: a line is finished, or the input has ended.
+  waiting() {
+    return this.lines.length > 0 || this.ended;
   }
 
   // The next bytes of the first finished line, at most `most`; none once the input has ended.

@@ -1,20 +1,26 @@
-// The terminal on the page: xterm.js set up with the page's font, fitted to the window, and
-// what the game and the line editor need of it.
+// The terminal on the page: xterm.js set up with the page's font, fitted to the room the page
+// leaves it, and what the game and the line editor need of it. Tab leaves it for the page's
+// controls, as everywhere on a page.
 import { Terminal } from './xterm.js';
 
 const COLUMNS = 80;
 // The terminal on a screen with a mouse, when the window has room for it.
 const DESKTOP_FONT_SIZE = 15;
 const DESKTOP_ROWS = 30;
-// The page's font (index.html), the system's for what it lacks: names typed in.
+// The page's font (index.html), the system's for what it lacks: names typed in; and the same
+// with a tighter line box, for a touch screen too low for PHONE_ROWS rows of the other.
 const FONT = 'Numoteka Mono';
+const TIGHT_FONT = 'Numoteka Mono Tight';
+const PHONE_ROWS = 16;
+const TEXTS = { input: 'ゲームへの入力' };
 export const touchScreen = matchMedia('(pointer: coarse)');
 
-// Opens the terminal in `box`; `below` are the page's bars under it, whose heights it leaves
-// free.
-export async function openScreen(box, below) {
+// Opens the terminal in `box`; `room()` says how wide and high the box may be, its padding
+// included, once the page's other parts have theirs.
+export async function openScreen(box, room) {
   // xterm.js measures its cells with the font it starts with, so the page's font comes first.
-  await document.fonts.load(`${DESKTOP_FONT_SIZE}px "${FONT}"`, '戦').catch(() => {});
+  await Promise.all([FONT, TIGHT_FONT].map((family) =>
+    document.fonts.load(`${DESKTOP_FONT_SIZE}px "${family}"`, '戦').catch(() => {})));
   const terminal = new Terminal({
     cols: COLUMNS,
     rows: DESKTOP_ROWS,
@@ -25,17 +31,29 @@ export async function openScreen(box, below) {
     cursorBlink: true,
   });
   terminal.open(box);
+  terminal.textarea.setAttribute('aria-label', TEXTS.input);
+  // Tab and Shift-Tab go to the browser, which moves the focus; the game takes no tab.
+  terminal.attachCustomKeyEventHandler((event) => event.key !== 'Tab');
 
-  // The font size and rows that show the whole terminal in the window, above the bars.
+  // The font size and rows that show the whole terminal in its room.
   // On a touch screen the 80 columns fill the width; elsewhere the terminal keeps the desktop
   // size while the window is wide enough. The rows fill the height (at most 30 with a mouse);
   // what does not fit stays in the scrollback, above.
   function fit() {
+    fitIn(FONT);
+    if (touchScreen.matches && terminal.rows < PHONE_ROWS) {
+      fitIn(TIGHT_FONT);
+    }
+  }
+
+  function fitIn(font) {
+    if (terminal.options.fontFamily !== `"${font}", monospace`) {
+      terminal.options.fontFamily = `"${font}", monospace`;
+    }
     const style = getComputedStyle(box);
-    const width = document.documentElement.clientWidth - parseFloat(style.paddingLeft) -
-      parseFloat(style.paddingRight);
-    const height = document.documentElement.clientHeight - parseFloat(style.paddingTop) -
-      parseFloat(style.paddingBottom) - below.reduce((sum, bar) => sum + bar.offsetHeight, 0);
+    const { width: roomWidth, height: roomHeight } = room();
+    const width = roomWidth - parseFloat(style.paddingLeft) - parseFloat(style.paddingRight);
+    const height = roomHeight - parseFloat(style.paddingTop) - parseFloat(style.paddingBottom);
     const screen = terminal.element.querySelector('.xterm-screen');
     // xterm.js rounds its cells to device pixels: the size is made smaller until it fits.
     const fitting = (size) => Math.floor((size * width) / screen.offsetWidth * 4) / 4;

@@ -14,6 +14,29 @@ const CODE = /[A-Za-z0-9_-]{12,}/g;
 const SUBMITTED = 'numoteka-submitted';
 const DAY_MS = 24 * 3600 * 1000;
 const FIRST_DAY = '2000-01-01';
+// The page's own words for each kind of refusal the API answers with, beside its English.
+const REFUSALS = {
+  'malformed': 'リプレイコードが読めません',
+  'not-won': 'その日のゲームに勝ったリプレイではありません',
+  'wrong-day': 'リプレイコードの日付がちがいます',
+  'future-day': 'まだ来ていない日のゲームです',
+  'too-many': '送信が多すぎます。しばらくしてからどうぞ',
+  'too-large': 'リプレイが長すぎます',
+  'unavailable': 'サーバーが受けつけられません。しばらくしてからどうぞ',
+  'not-found': '見つかりません',
+  'internal': 'サーバーで問題が起きました',
+};
+// The kinds of the answers that name none, their status saying it.
+const KIND_BY_STATUS = { 404: 'not-found', 500: 'internal', 503: 'unavailable' };
+const TEXTS = {
+  badCode: 'リプレイコードが正しくありません',
+  added: (place, same) => `登録しました: ${place}位${same}`,
+  already: (place, same) => `登録ずみです: ${place}位${same}`,
+  sameGame: (name) => `（${name}さんと同じゲーム）`,
+  refused: (why) => `登録できませんでした（${why}）`,
+  otherRefusal: 'サーバーが受けつけませんでした',
+  noAnswer: 'サーバーから答えがありません',
+};
 
 // The API's status and JSON answer; no answer when the server has no API.
 async function api(path, body) {
@@ -109,7 +132,6 @@ export class WorldRanking {
       return item;
     }));
     this.panel.querySelector('#world-empty').hidden = ranking.length > 0;
-    this.panel.hidden = false;
     this.changed();
     return true;
   }
@@ -132,7 +154,7 @@ export class WorldRanking {
   async submit(code) {
     const said = this.panel.querySelector('#world-said');
     if (!/^[\w-]{12,}$/.test(code)) {
-      said.textContent = 'リプレイコードが正しくありません';
+      said.textContent = TEXTS.badCode;
       return;
     }
     const { status, answer } = await api('wins', { code }).catch(() => ({}));
@@ -140,10 +162,11 @@ export class WorldRanking {
       this.mine = keepSubmitted(code, answer.code);
     }
     // The same keys as a game ranked already: the same game, at its place.
-    const same = answer?.sameGameAs ? `（${answer.sameGameAs}さんと同じゲーム）` : '';
-    said.textContent = status === 201 ? `登録しました: ${answer.place}位${same}` :
-      status === 200 ? `登録ずみです: ${answer.place}位${same}` :
-      `登録できませんでした（${answer?.error ?? status ?? 'no answer'}）`;
+    const same = answer?.sameGameAs ? TEXTS.sameGame(answer.sameGameAs) : '';
+    said.textContent = status === 201 ? TEXTS.added(answer.place, same) :
+      status === 200 ? TEXTS.already(answer.place, same) :
+      TEXTS.refused(!answer ? TEXTS.noAnswer : REFUSALS[answer.kind ?? KIND_BY_STATUS[status]] ??
+        TEXTS.otherRefusal);
     if (answer?.date && answer?.difficulty) {
       await this.show(answer.date, answer.difficulty);
     }

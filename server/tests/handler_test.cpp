@@ -149,6 +149,37 @@ TEST_F(HandlerTest, TheHeadIsCheckedBeforeTheBody) {
     }
 }
 
+TEST_F(HandlerTest, ARefusalNamesItsKindForTheClient) {
+    const std::string otherDay =
+        encodeReplay({dailySeed(*parseDay("2026-12-07")), *parseDay("2026-12-07"), "1\n"});
+    const struct {
+        std::string target;
+        std::string body;
+        const char* kind;
+    } rows[] = {
+        {"/api/daily/wins", "{", R"("kind":"malformed")"},
+        {"/api/daily/wins", R"({"code": "AZTkHsRu"})", R"("kind":"malformed")"},
+        {"/api/daily/2026-12-08/wins", R"({"code": ")" + otherDay + R"("})",
+         R"("kind":"wrong-day")"},
+        {"/api/daily/2026-12-09/wins", R"({"code": ")" + CODE + R"("})", R"("kind":"future-day")"},
+        {"/api/daily/2026-12-08/ranking?difficulty=7", "", R"("kind":"malformed")"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.target + " " + row.body);
+        const std::string body = bodyOf(
+            ask(row.body.empty() ? http::verb::get : http::verb::post, row.target, row.body));
+        EXPECT_NE(body.find(row.kind), std::string::npos) << body;
+        EXPECT_NE(body.find(R"("error":")"), std::string::npos) << body;
+    }
+    // Refused before it is read: too large.
+    Exchange exchange;
+    exchange.target = "/api/daily/wins";
+    EXPECT_NE(
+        bodyOf(handler_.refusal(http::status::payload_too_large, "the body is too large", exchange))
+            .find(R"("kind":"too-large")"),
+        std::string::npos);
+}
+
 TEST_F(HandlerTest, AFileNeedsADescriptorOfTheBudget) {
     Reply first = ask(http::verb::get, "/");
     const Reply second = ask(http::verb::get, "/");

@@ -143,8 +143,53 @@ void takeReplayedPiece() {
     g_console.typedRead += g_console.pending.size();
 }
 
+void lookAtPace();
+int sleepOnPace(int milliseconds);
+void echoForPlayer(std::string_view cp932);
+
+// Whether a read would find keys the player typed, or the end of input, without waiting.
+bool keysWaiting() {
+    if (!g_console.heldRaw.empty() || g_console.sourceEnded) {
+        return true;
+    }
+    if (g_console.inMemory) {
+        return g_console.typedRead < g_console.typed.size();
+    }
+    return terminal::keysWaiting();
+}
+
+// Whether Enter is typed for the player at a key wait: they chose to advance automatically, and
+// typed nothing for as long as they chose. A key typed meanwhile answers at once.
+bool advancesByItself() {
+    int passed = 0;
+    for (;;) {
+        lookAtPace();
+        const int after = g_pace.controls.autoAdvance;
+        if (after < 0 || keysWaiting()) {
+            return false;
+        }
+        if (passed >= after) {
+            return true;
+        }
+        passed += std::max(1, sleepOnPace(after - passed));
+    }
+}
+
+// A full-width digit 1 to 9 alone on its line ("１\n", bytes 0x82 0x50 to 0x82 0x58) becomes the
+// ASCII digit, when the player asked for it.
+void narrowDigit(std::string& cp932) {
+    if (cp932.size() == 3 && cp932[0] == '\x82' && cp932[1] >= '\x50' && cp932[1] <= '\x58' &&
+        cp932[2] == '\n') {
+        lookAtPace();
+        if (g_pace.controls.halfWidthDigits) {
+            cp932[0] = static_cast<char>('1' + (cp932[1] - '\x50'));
+            cp932.erase(1, 1);
+        }
+    }
+}
+
 // The next line (or piece of a long line) typed, as code page 932.
-void takeTypedPiece() {
+void takeTypedPiece(Awaited awaited) {
     std::string raw = std::exchange(g_console.heldRaw, {});
     // Keys typed while the terminal was asked may hold whole lines already.
     const size_t heldLineEnd = raw.find('\n');
@@ -154,7 +199,14 @@ void takeTypedPiece() {
         raw.resize(heldLineEnd + 1);
     } else {
         waiting(Wait::KEYS);
-        lineEnded = !g_console.sourceEnded && pullTyped(raw);
+        // A piece cut from a longer line leaves the rest of it typed.
+        if (awaited == Awaited::KEY && raw.empty() && advancesByItself()) {
+            raw.push_back('\n');
+            echoForPlayer(raw);
+            lineEnded = true;
+        } else {
+            lineEnded = !g_console.sourceEnded && pullTyped(raw);
+        }
     }
     if (raw.empty()) {
         throw InputEnded{};
@@ -177,6 +229,9 @@ void takeTypedPiece() {
     } else {
         g_console.pending = std::move(raw);
     }
+    if (awaited == Awaited::CHOICE) {
+        narrowDigit(g_console.pending);
+    }
 }
 
 // Reads the next piece typed into `pending`, and tells the input's observer.
@@ -186,7 +241,7 @@ void readTypedPiece(Awaited awaited) {
         takeReplayedPiece();
         typeForPlayer(g_console.pending, awaited);
     } else {
-        takeTypedPiece();
+        takeTypedPiece(awaited);
     }
     g_console.takenIn += g_console.pending.size();
     if (g_inputObserver != nullptr) {
@@ -286,6 +341,17 @@ std::string echoedKeys(std::string_view cp932) {
     return shown;
 }
 
+// Has the terminal echo keys typed for the player.
+void echoForPlayer(std::string_view cp932) {
+    const std::string shown = echoedKeys(cp932);
+    if (!g_console.inMemory) {
+        terminal::echo(shown.data(), shown.size());
+    } else if (g_pace.memoryEchoes) {
+        outputWritten(copyBytes(outputRoom(shown.size()), shown.data(), shown.size()));
+        g_output.shown = g_output.size;
+    }
+}
+
 // The same name, any case, in ASCII.
 bool sameCodeSet(std::string_view name, std::string_view known) {
     return name.size() == known.size() &&
@@ -329,6 +395,10 @@ void attachTerminal(TerminalEncoding encoding, bool askWidth) {
     // A report may still come, late, among the keys.
     g_console.filterReports = attached.reportsMayCome;
     g_console.reports = std::move(attached.reports);
+    // An automatic advance asks whether keys were typed, which a buffer of the C library hides.
+    if (g_pace.controls.autoAdvance >= 0) {
+        terminal::readUnbuffered();
+    }
 }
 
 void attachMemoryTerminal(std::string typed, TerminalEncoding encoding, bool padAmbiguous) {
@@ -346,13 +416,7 @@ void replayInput(std::string cp932) {
 
 void typeForPlayer(std::string_view cp932, Awaited awaited) {
     awaitMoment(awaited);
-    const std::string shown = echoedKeys(cp932);
-    if (!g_console.inMemory) {
-        terminal::echo(shown.data(), shown.size());
-    } else if (g_pace.memoryEchoes) {
-        outputWritten(copyBytes(outputRoom(shown.size()), shown.data(), shown.size()));
-        g_output.shown = g_output.size;
-    }
+    echoForPlayer(cp932);
 }
 
 void setPaceClock(const PaceClock* clock) {
@@ -363,12 +427,24 @@ void setPaceSpeed(int speed) {
     g_pace.controls.speed = speed;
 }
 
+void setAutoAdvance(int milliseconds) {
+    g_pace.controls.autoAdvance = milliseconds;
+}
+
+void setHalfWidthDigits(bool narrowed) {
+    g_pace.controls.halfWidthDigits = narrowed;
+}
+
 void turnBegins() {
     g_pace.turnBegun = true;
 }
 
 void setMemoryEcho(bool echoes) {
     g_pace.memoryEchoes = echoes;
+}
+
+void typeMore(std::string_view typed) {
+    g_console.typed += typed;
 }
 
 bool terminalIsWatched() {
@@ -465,12 +541,12 @@ void writeText(std::string_view cp932) {
 
 TypedInput g_typedInput;
 
-unsigned char readByteSlowly() {
+unsigned char readByteSlowly(Awaited awaited) {
     if (g_readObserver != nullptr) {
         g_readObserver();
     }
     while (g_typedInput.next == g_console.pendingEnd) {
-        readTypedPiece(Awaited::KEY);
+        readTypedPiece(awaited);
     }
     const auto byte = static_cast<unsigned char>(*g_typedInput.next++);
     g_typedInput.end = g_readObserver != nullptr ? g_typedInput.next : g_console.pendingEnd;

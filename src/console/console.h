@@ -114,16 +114,22 @@ struct TypedInput {
 };
 extern TypedInput g_typedInput;
 
+// What the game waits for at a read: a key whose byte it drops (the ">>" of a key wait, the
+// Enter before a roll), a menu's answer (its byte and the Enter read after it), or a whole line
+// (a name).
+enum class Awaited { KEY, CHOICE, LINE };
+
 // readByte() when g_typedInput holds no byte: calls the observer, reads the next line (or
 // piece of a long line) typed if need be, and returns its next byte.
-unsigned char readByteSlowly();
+unsigned char readByteSlowly(Awaited awaited);
 
-// One byte of code page 932 input. Throws InputEnded at the end of input.
-inline unsigned char readByte() {
+// One byte of code page 932 input, for what the game awaits there. Throws InputEnded at the end
+// of input.
+inline unsigned char readByte(Awaited awaited = Awaited::KEY) {
     if (g_typedInput.next != g_typedInput.end) {
         return static_cast<unsigned char>(*g_typedInput.next++);
     }
-    return readByteSlowly();
+    return readByteSlowly(awaited);
 }
 
 // Reads the bytes typed up to the next line feed, which is consumed and not kept: the first
@@ -156,10 +162,6 @@ void waiting(Wait wait);
 // shown then. It may throw InputEnded, which ends the input there. nullptr calls nothing.
 void setWaitObserver(void (*observer)(Wait wait, bool outputWaiting));
 
-// What the game waits for at a read: one key (a menu answer, the ">>" of a key wait, the Enter
-// before a roll) or a whole line (a name).
-enum class Awaited { KEY, LINE };
-
 // Keys typed for the player rather than by them (a replay's recorded lines) come as a person
 // types them: before each piece is read it waits its moment at the pace, then the terminal
 // echoes it as it echoes keys typed. The moment is PACE_MOMENT_MILLISECONDS at speed 1, half of
@@ -167,7 +169,8 @@ enum class Awaited { KEY, LINE };
 // same bytes.
 inline constexpr int PACE_MOMENT_MILLISECONDS = 500;
 
-// What the player says of the pace: a web page's buttons. A console keeps the speed it started at.
+// What the player says of the pace: a web page's buttons and settings. A console keeps what its
+// command line set.
 struct PaceControls {
     bool paused = false;
     int speed = 0;
@@ -175,6 +178,12 @@ struct PaceControls {
     // without waits until the game says that a turn begins (turnBegins()); the read after that
     // waits at the pace again.
     unsigned turnSkips = 0;
+    // At a wait for a key whose byte the game drops, Enter is typed for the player once this
+    // many milliseconds have passed with no key typed; -1 never. A replay has its own keys.
+    int autoAdvance = -1;
+    // A full-width digit typed alone on its line as a menu's answer ("１" to "９") reaches the
+    // game as the ASCII digit.
+    bool halfWidthDigits = false;
 };
 
 // The time the pace takes and the player's say over it: the terminal's own (a console sleeps; a
@@ -193,6 +202,12 @@ void setPaceClock(const PaceClock* clock);
 // The speed keys typed for the player start at: 0, 1, 2 or 4.
 void setPaceSpeed(int speed);
 
+// The automatic advance at key waits the game starts with, in milliseconds; -1 for none.
+void setAutoAdvance(int milliseconds);
+
+// Whether full-width digits answer menus from the start.
+void setHalfWidthDigits(bool narrowed);
+
 // Whether standard output is a terminal that a person watches (not a pipe or a file).
 bool terminalIsWatched();
 
@@ -206,5 +221,10 @@ void turnBegins();
 
 // For tests: a memory terminal echoes what is typed for the player, as a terminal would.
 void setMemoryEcho(bool echoes);
+
+// For tests: the user of the memory terminal types `typed` after what they typed before. Until
+// they do, they type nothing: an automatic advance answers a key wait, and any other read finds
+// the end of input.
+void typeMore(std::string_view typed);
 
 }  // namespace numoteka

@@ -40,6 +40,12 @@ Attached attach(bool askWidth);
 // it waits for the user to finish a line.
 int readByte();
 
+// Whether readByte() would not wait: a line typed waits to be read, or the input has ended.
+bool keysWaiting();
+
+// From now on keysWaiting() is asked: no key may wait unseen in the C library's buffer.
+void readUnbuffered();
+
 // Shows `size` bytes on the terminal; returns once they are sent.
 void write(const char* bytes, size_t size);
 
@@ -57,8 +63,8 @@ void echo(const char* bytes, size_t size);
 // Shows `size` bytes said aside: a console on standard error, a web page in its terminal.
 void writeAside(const char* bytes, size_t size);
 
-// Waits `milliseconds`, or less when the player's controls of the pace change meanwhile; returns
-// how many it waited.
+// Waits `milliseconds`, or less when the player's controls of the pace change or a line is typed
+// meanwhile; returns how many it waited.
 int paceSleep(int milliseconds);
 
 // Brings the controls of the pace up to date with the player's: a web page's buttons. A console

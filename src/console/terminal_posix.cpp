@@ -7,8 +7,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -123,7 +125,24 @@ bool isWatched() {
     return isatty(STDOUT_FILENO) != 0;
 }
 
+bool keysWaiting() {
+    pollfd ready{STDIN_FILENO, POLLIN, 0};
+    // An error or a hang-up is read as the end of input.
+    return poll(&ready, 1, 0) != 0;
+}
+
+// A line typed ends the sleep; one typed before it began does not, so that a replay, which
+// reads none, sleeps on.
 int paceSleep(int milliseconds) {
+    if (!keysWaiting()) {
+        const auto start = std::chrono::steady_clock::now();
+        pollfd ready{STDIN_FILENO, POLLIN, 0};
+        while (poll(&ready, 1, milliseconds) < 0 && errno == EINTR) {
+        }
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+        return static_cast<int>(std::min<int64_t>(milliseconds, waited.count()));
+    }
     timespec left{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000};
     // A signal that interrupts the sleep does not shorten it.
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {

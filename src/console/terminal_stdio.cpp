@@ -12,6 +12,10 @@ int readByte() {
     return std::getc(stdin);
 }
 
+void readUnbuffered() {
+    std::setvbuf(stdin, nullptr, _IONBF, 0);
+}
+
 void write(const char* bytes, size_t size) {
     std::fwrite(bytes, 1, size, stdout);
     std::fflush(stdout);

@@ -50,11 +50,17 @@ EM_ASYNC_JS(int, numoteka_terminal_pace_sleep, (int milliseconds), {
     return await Module["terminal"].paceSleep(milliseconds);
 });
 
-// paceControls(), packed into one number: bit 0 paused, bits 1 to 7 the speed, the rest the
-// turn skips.
-EM_JS(int, numoteka_terminal_pace_controls, (), {
+// paceControls(), into five numbers: paused, the speed, the turn skips, the automatic advance
+// (-1 for none) and the half-width digits.
+EM_JS(void, numoteka_terminal_pace_controls, (int* fields), {
     const controls = Module["terminal"].paceControls();
-    return (controls.paused ? 1 : 0) | (controls.speed << 1) | ((controls.turnSkips & 0x7fffff) << 8);
+    HEAP32.set([controls.paused ? 1 : 0, controls.speed, controls.turnSkips,
+                controls.autoAdvance ?? -1, controls.halfWidthDigits ? 1 : 0], fields >> 2);
+});
+
+// keysWaiting(), as 1 or 0.
+EM_JS(int, numoteka_terminal_keys_waiting, (), {
+    return Module["terminal"].keysWaiting() ? 1 : 0;
 });
 
 // showStatistics(), if the page has it: the fields of PlayStatistics; the wins by turns as pairs
@@ -120,6 +126,13 @@ int readByte() {
     return static_cast<unsigned char>(g_pageInput.bytes[g_pageInput.next++]);
 }
 
+bool keysWaiting() {
+    return g_pageInput.next < g_pageInput.size || numoteka_terminal_keys_waiting() != 0;
+}
+
+// The page's reads are unbuffered but for the piece taken, which keysWaiting() sees.
+void readUnbuffered() {}
+
 void write(const char* bytes, size_t size) {
     numoteka_terminal_write(bytes, size);
 }
@@ -148,10 +161,13 @@ int paceSleep(int milliseconds) {
 }
 
 void lookAtPaceControls(PaceControls& controls) {
-    const int packed = numoteka_terminal_pace_controls();
-    controls.paused = (packed & 1) != 0;
-    controls.speed = packed >> 1 & 0x7F;
-    controls.turnSkips = static_cast<unsigned>(packed) >> 8;
+    int fields[5] = {};
+    numoteka_terminal_pace_controls(fields);
+    controls.paused = fields[0] != 0;
+    controls.speed = fields[1];
+    controls.turnSkips = static_cast<unsigned>(fields[2]);
+    controls.autoAdvance = fields[3];
+    controls.halfWidthDigits = fields[4] != 0;
 }
 
 bool showsPanels() {

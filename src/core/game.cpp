@@ -17,6 +17,9 @@ namespace {
 
 constexpr size_t NAME_LIMIT = 10;  // bytes of code page 932
 
+// The rounds of the current game: 0 before it, at the menu.
+int32_t g_turnCount = 0;
+
 struct ClosingWords {
     Format<const char*> afterHumanWin;
     Format<const char*> afterComputerWin;
@@ -116,6 +119,7 @@ int32_t playRounds(Difficulty difficulty) {
     PlayerRecord& human = g_players[PLAYER_HUMAN];
     PlayerRecord& computer = g_players[PLAYER_COMPUTER];
     for (int32_t turnCount = 1;; ++turnCount) {
+        g_turnCount = turnCount;
         turnBegins();
         int gaveUp = 0;
         if (human.restTurns != 0) {
@@ -173,6 +177,7 @@ MatchEnd playOneGame() {
 void runMenu(void (*gameEnded)(const MatchEnd& end)) {
     for (;;) {
         resetHuman();
+        g_turnCount = 0;
         for (;;) {
             say("\n◆メニュー◆\n\n");
             say("1.ゲームを始める 　2.ゲームをやめる　3.ランキングを見る\n");
@@ -198,6 +203,10 @@ void runMenu(void (*gameEnded)(const MatchEnd& end)) {
 }
 
 }  // namespace
+
+int32_t currentTurnCount() {
+    return g_turnCount;
+}
 
 int runGame(uint32_t seed, void (*gameEnded)(const MatchEnd& end)) {
     seedRandom(seed);

@@ -20,6 +20,9 @@ struct MatchEnd {
 // `gameEnded`, when set, hears how each game ended, once its own texts are done.
 int runGame(uint32_t seed, void (*gameEnded)(const MatchEnd& end) = nullptr);
 
+// The round the current game plays, 1 in its first; 0 before a game, at the menu.
+int32_t currentTurnCount();
+
 // One game from its first round to its end: the winner's texts and, after the human's win,
 // the offer to save. Both records must be set up.
 MatchEnd playMatch(Difficulty difficulty);

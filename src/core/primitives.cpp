@@ -80,8 +80,8 @@ void waitKey() {
 }
 
 unsigned char readChoice() {
-    const unsigned char choice = readByte();
-    readByte();
+    const unsigned char choice = readByte(Awaited::CHOICE);
+    readByte(Awaited::CHOICE);
     return choice;
 }
 

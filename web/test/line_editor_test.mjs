@@ -160,6 +160,22 @@ describe('the end of input', () => {
   });
 });
 
+describe('whether a read would wait', () => {
+  test('keys typed are told: a line finished, or the input ended, and each line finished is heard of', async () => {
+    let heard = 0;
+    const editor = new LineEditor(fakeScreen(), () => { heard += 1; });
+    await editor.key('12');
+    assert.deepEqual([editor.waiting(), heard], [false, 0]);
+    await editor.key('\r');
+    assert.deepEqual([editor.waiting(), heard], [true, 1]);
+    await editor.read(100);
+    assert.equal(editor.waiting(), false);
+    editor.end();
+    assert.deepEqual([editor.waiting(), heard], [true, 2]);
+    assert.equal((await editor.read(100)).length, 0);
+  });
+});
+
 describe('reading at most so many bytes', () => {
   test('a long line comes in pieces of at most `most` bytes, never past its line feed', async () => {
     const editor = new LineEditor(fakeScreen());
