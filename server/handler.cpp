@@ -29,7 +29,10 @@ bool sameWord(std::string_view a, std::string_view b) {
 std::string forwardedFor(const http::request_header<>& head) {
     std::string joined;
     for (auto [line, end] = head.equal_range("X-Forwarded-For"); line != end; ++line) {
-        joined += (joined.empty() ? "" : ",") + std::string(line->value());
+        if (!joined.empty()) {
+            joined += ',';
+        }
+        joined.append(line->value());
     }
     return joined;
 }
