@@ -25,6 +25,9 @@ namespace {
 // and its lines again.
 constexpr size_t MESSAGE_ROOM = 4 * limits::REPLAY_BYTES + 1024;
 constexpr int WORKER_SOCKET = 3;
+// The marks of a replay, as bits of one number of its message.
+constexpr uint32_t PRACTICE_FLAG = 1;
+constexpr uint32_t RANKING_FOUND_FLAG = 2;
 
 void putNumber(std::string& out, uint32_t value) {
     out.append(reinterpret_cast<const char*>(&value), sizeof value);
@@ -71,7 +74,8 @@ std::string replayMessage(const Replay& replay) {
     putNumber(message, replay.seed);
     putNumber(message, static_cast<uint32_t>(replay.day));
     putText(message, replay.typed);
-    putNumber(message, replay.practice ? 1 : 0);
+    putNumber(message, (replay.practice ? PRACTICE_FLAG : 0) |
+                           (replay.rankingFound ? RANKING_FOUND_FLAG : 0));
     return message;
 }
 
@@ -322,13 +326,14 @@ int runReplayWorker(int socket, const std::function<ReplayCheck(const Replay&)>&
         Fields fields(std::string_view(message.data(), static_cast<size_t>(received)));
         Replay replay;
         uint32_t day = 0;
-        uint32_t practice = 0;
+        uint32_t marks = 0;
         fields.number(replay.seed);
         fields.number(day);
         fields.text(replay.typed);
-        fields.number(practice);
+        fields.number(marks);
         replay.day = static_cast<Day>(day);
-        replay.practice = practice != 0;
+        replay.practice = (marks & PRACTICE_FLAG) != 0;
+        replay.rankingFound = (marks & RANKING_FOUND_FLAG) != 0;
         if (!fields.ok()) {
             return 1;
         }

@@ -159,6 +159,7 @@ int playReplay(Replay& replay, std::optional<int> speed) {
     daily.day = replay.day;
     daily.replay = true;
     daily.practice = replay.practice;
+    daily.rankingFound = replay.rankingFound;
     const int status = runDailyGame(daily);
     if (!terminalShowsPanels()) {
         beginAside();

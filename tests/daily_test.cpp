@@ -7,6 +7,7 @@
 #include "console/console.h"
 #include "core/game.h"
 #include "daily/daily_game.h"
+#include "daily/replay_check.h"
 #include "daily/replay_code.h"
 #include "harness.h"
 #include "texts.h"
@@ -100,6 +101,23 @@ TEST(Replay, APracticeGameKeepsItsMarkAtTheEndAlone) {
     }
 }
 
+TEST(Replay, TheRankingsMarkComesBeforeThePracticeMark) {
+    const Replay both{dailySeed(42), 42, "3\n2\n1\nたろう\n1\n", true, true};
+    const std::optional<Replay> back = decodeReplay(encodeReplay(both));
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(back->practice && back->rankingFound);
+    EXPECT_EQ(back->typed, both.typed);
+    EXPECT_FALSE(decodeReplay(encodeReplay({dailySeed(42), 42, both.typed, true}))->rankingFound);
+    const std::string lines = lineTokens(both.typed);
+    bool practice = false;
+    bool found = false;
+    EXPECT_EQ(tokenLines(lines + "\xC2", &practice, &found), both.typed);
+    EXPECT_TRUE(found && !practice);
+    for (const std::string& tokens : {"\xC2" + lines, lines + "\xC1\xC2", lines + "\xC2\xC2"}) {
+        EXPECT_FALSE(tokenLines(tokens)) << tokens;
+    }
+}
+
 // The code in what a daily game showed.
 std::string codeShown(const std::string& shown) {
     const std::string label = "\nリプレイコード ";
@@ -178,6 +196,51 @@ TEST(Daily, AReplaySavesNothingAndSaysItIsOne) {
     const ProgramRun elsewhere = runBinary({{"--replay", code}, ""});
     EXPECT_NE(elsewhere.out.find(SAVE_PROMPT + "セーブ失敗\n"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists("System"));
+}
+
+TEST(Daily, ARankingLookedAtBeforeTheGamePlaysBackAsItWasShown) {
+    // The ranking shown from the menu asks which table only when its files are there; the code
+    // says which, so that a replay and the server's check read the same keys wherever they run.
+    ScratchFolder scratch("numoteka_replay_ranking_");
+    const auto [day, keys] = wonDay();
+    const std::string date = dayText(day);
+    const std::string withFiles = (scratch.path() / "saved").string();
+    const std::string empty = (scratch.path() / "empty").string();
+    runBinary({{"--daily=" + date, "--ranking-dir", withFiles}, keys});
+    ASSERT_TRUE(std::filesystem::exists(std::filesystem::path(withFiles) / "dice_data.dat"));
+
+    const auto playedAfterALook = [&](const std::string& folder, const std::string& look) {
+        const ProgramRun played =
+            runBinary({{"--daily=" + date, "--ranking-dir", folder}, look + keys});
+        EXPECT_NE(played.out.find(" ふつう 勝利 "), std::string::npos) << played.out;
+        return played;
+    };
+    const ProgramRun shown = playedAfterALook(withFiles, "3\n2\n");
+    ASSERT_NE(shown.out.find("1.normal 2.easy 3.hard\n"), std::string::npos);
+    const ProgramRun none = playedAfterALook(empty, "3\n");
+    ASSERT_NE(none.out.find(MENU + "記録がないです\n" + MENU), std::string::npos) << none.out;
+
+    for (const ProgramRun* played : {&shown, &none}) {
+        const std::string code = codeShown(played->out);
+        const std::optional<Replay> replay = decodeReplay(code);
+        ASSERT_TRUE(replay);
+        const ReplayCheck check = checkReplay(*replay);
+        EXPECT_EQ(check.verdict, ReplayVerdict::WON) << code;
+        // Played back where the files are not, and where they are: the game as it was played.
+        for (const std::string& folder : {empty, withFiles}) {
+            const ProgramRun replayed =
+                runBinary({{"--replay=" + code, "--ranking-dir", folder}, ""});
+            const std::string ending = "\nぬもてか " + date + " ふつう 勝利 ";
+            const size_t end = played->out.find(ending);
+            EXPECT_EQ(replayed.out.substr(replayed.out.find(ending)), played->out.substr(end));
+        }
+    }
+    // A replay of the look at the files shows the prompt and the table, without the places
+    // that the code does not carry; one of no files says there is no record.
+    const ProgramRun replayed = runBinary({{"--replay=" + codeShown(shown.out)}, ""});
+    EXPECT_NE(replayed.out.find("1.normal 2.easy 3.hard\n\nコンピュータ：ふにゃんこ丸 easy\n"
+                                "      名前\t\tターン数\n 1位：\t\t 5000\n"),
+              std::string::npos);
 }
 
 TEST(Daily, LongLinesPlayBackAndTooMuchTypedLeavesNoCode) {

@@ -4,11 +4,12 @@ practice mark kept)."""
 import base64, itertools, os, re, subprocess, zlib
 
 PRACTICE_MARK = 0xC1
+RANKING_FOUND_MARK = 0xC2
 
 
-def typed_bytes(code, marked=None):
+def typed_bytes(code, marked=None, marks=None):
     """The lines a code holds, read apart from the game's own decoder; `marked`, a list, gets
-    whether the code ends in the practice mark."""
+    whether the code ends in the practice mark; `marks`, a list, gets the marks at its end."""
     raw = base64.urlsafe_b64decode(code + "=" * (-len(code) % 4))[7:-4]
     common = [b"\n", b"1\n", b"2\n", b"3\n"]
     typed, last, at = b"", b"", 0
@@ -21,9 +22,12 @@ def typed_bytes(code, marked=None):
             typed += last * (count + 1)
         elif kind == 5:
             typed += b"\n" * count + b"1\n"
-        elif raw[at - 1] == PRACTICE_MARK and at == len(raw):
-            if marked is not None:
+        elif raw[at - 1] in (PRACTICE_MARK, RANKING_FOUND_MARK) and all(
+                byte in (PRACTICE_MARK, RANKING_FOUND_MARK) for byte in raw[at:]):
+            if marked is not None and raw[at - 1] == PRACTICE_MARK:
                 marked.append(True)
+            if marks is not None:
+                marks.append(raw[at - 1])
         else:
             for shift in itertools.count(0, 7) if count == 31 else ():
                 count += (raw[at] & 127) << shift
@@ -37,8 +41,8 @@ def typed_bytes(code, marked=None):
 
 
 def forge(code, typed, day_shift=0, version=None):
-    """`code` with its lines replaced by `typed` (one literal token), its day moved and, if
-    given, another version byte."""
+    """`code` with its lines replaced by `typed` (one literal token), its marks kept, its day
+    moved and, if given, another version byte."""
     head = bytearray(base64.urlsafe_b64decode(code + "=" * (-len(code) % 4))[:7])
     head[5] = (head[5] + day_shift) % 256
     head[0] = head[0] if version is None else version
@@ -49,9 +53,9 @@ def forge(code, typed, day_shift=0, version=None):
         if not rest:
             break
     body += typed
-    marked = []
-    typed_bytes(code, marked)
-    body += bytes([PRACTICE_MARK]) if marked else b""
+    marks = []
+    typed_bytes(code, marks=marks)
+    body += bytes(marks)
     return base64.urlsafe_b64encode(body + zlib.crc32(body).to_bytes(4, "little")).decode().rstrip("=")
 
 

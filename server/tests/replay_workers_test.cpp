@@ -65,6 +65,18 @@ TEST_F(ReplayWorkersTest, AnswersAndRefusesWhatNoGameCouldPlay) {
     EXPECT_EQ(workers.running(), 1u);
 }
 
+TEST_F(ReplayWorkersTest, AReplaysMarksReachTheWorker) {
+    ReplayWorkers workers = pool("marks");
+    Replay replay = someReplay();
+    EXPECT_EQ(workers.check(replay).win.name, "--");
+    replay.rankingFound = true;
+    EXPECT_EQ(workers.check(replay).win.name, "-r");
+    replay.practice = true;
+    EXPECT_EQ(workers.check(replay).win.name, "pr");
+    replay.rankingFound = false;
+    EXPECT_EQ(workers.check(replay).win.name, "p-");
+}
+
 TEST_F(ReplayWorkersTest, AWorkerThatDiesIsReplaced) {
     ReplayWorkers workers = pool("die", 2);
     misbehave(true);

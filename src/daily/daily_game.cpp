@@ -10,6 +10,7 @@
 #include "daily/recording.h"
 #include "daily/replay_code.h"
 #include "daily/statistics.h"
+#include "records/ranking.h"
 
 namespace numoteka {
 
@@ -62,10 +63,11 @@ void sayDailyResult(const MatchEnd& end) {
     daily.end = end;
     std::memcpy(daily.name, g_players[PLAYER_HUMAN].name, sizeof daily.name);
     const std::optional<std::string_view> typed = recordedInput();
+    const bool rankingFound = daily.replay ? daily.rankingFound : rankingShownFromFiles();
     const auto codeOf = [&](bool practice) {
-        return typed
-                   ? encodeReplay({dailySeed(daily.day), daily.day, std::string(*typed), practice})
-                   : std::string();
+        return typed ? encodeReplay({dailySeed(daily.day), daily.day, std::string(*typed), practice,
+                                     rankingFound})
+                     : std::string();
     };
     const bool entered = !daily.replay && daily.today;
     if (entered) {
@@ -110,9 +112,16 @@ void sayDailyResult(const MatchEnd& end) {
 
 int runDailyGame(DailyGame& daily) {
     g_daily = &daily;
+    // A replay shows the ranking as the recorded run did, which reads the same keys.
+    if (daily.replay) {
+        replayRankingShows(daily.rankingFound);
+    } else {
+        forgetRankingShown();
+    }
     startRecording();
     const int status = runGame(dailySeed(daily.day), sayDailyResult);
     stopRecording();
+    replayRankingShows(std::nullopt);
     g_daily = nullptr;
     return status;
 }

@@ -22,6 +22,8 @@ struct DailyGame {
     bool replay = false;
     // Not the day's official game; a replay's is what the game it plays back was.
     bool practice = false;
+    // A replay: whether the run it plays back showed the ranking from the player's files.
+    bool rankingFound = false;
     std::optional<MatchEnd> end;
     char name[sizeof PlayerRecord::name] = {};
 };

@@ -40,6 +40,7 @@ ReplayCheck checkReplay(const Replay& replay) {
     daily.day = replay.day;
     daily.replay = true;
     daily.practice = replay.practice;
+    daily.rankingFound = replay.rankingFound;
     g_replayed = &daily;
     setWaitObserver(stopAfterTheDaysGame);
     runDailyGame(daily);
@@ -55,8 +56,8 @@ ReplayCheck checkReplay(const Replay& replay) {
     return {ReplayVerdict::WON,
             {replay.day, daily.end->difficulty, daily.end->turns,
              std::string(name.substr(0, wholeCharacters(name, name.size()))),
-             encodeReplay(
-                 {replay.seed, replay.day, std::string(recordedInput().value()), replay.practice}),
+             encodeReplay({replay.seed, replay.day, std::string(recordedInput().value()),
+                           replay.practice, replay.rankingFound}),
              recordedInputWithoutNames().value()}};
 }
 

@@ -20,6 +20,7 @@ constexpr int ENTERS_THEN_ONE = 5;  // 0 to 31 lines "\n", then "1\n": a round's
 constexpr int LITERAL = 7;
 constexpr int MARK = 6;
 constexpr uint8_t PRACTICE_MARK = MARK << 5 | 1;
+constexpr uint8_t RANKING_FOUND_MARK = MARK << 5 | 2;
 constexpr size_t LONGEST_RUN = 32;
 constexpr size_t LENGTH_FOLLOWS = 31;
 
@@ -175,7 +176,7 @@ std::string lineTokens(std::string_view typed) {
     return out;
 }
 
-std::optional<std::string> tokenLines(std::string_view tokens, bool* practice) {
+std::optional<std::string> tokenLines(std::string_view tokens, bool* practice, bool* rankingFound) {
     std::string typed;
     std::string_view lastLiteral;
     size_t at = 0;
@@ -215,6 +216,12 @@ std::optional<std::string> tokenLines(std::string_view tokens, bool* practice) {
             if (practice != nullptr) {
                 *practice = true;
             }
+        } else if (token == RANKING_FOUND_MARK &&
+                   (at == tokens.size() || (at + 1 == tokens.size() &&
+                                            static_cast<uint8_t>(tokens[at]) == PRACTICE_MARK))) {
+            if (rankingFound != nullptr) {
+                *rankingFound = true;
+            }
         } else {
             return std::nullopt;
         }
@@ -230,6 +237,9 @@ std::string encodeReplay(const Replay& replay) {
     appendLittleEndian(bytes, replay.seed, 4);
     appendLittleEndian(bytes, static_cast<uint32_t>(replay.day), 2);
     bytes += lineTokens(replay.typed);
+    if (replay.rankingFound) {
+        bytes.push_back(static_cast<char>(RANKING_FOUND_MARK));
+    }
     if (replay.practice) {
         bytes.push_back(static_cast<char>(PRACTICE_MARK));
     }
@@ -254,7 +264,8 @@ std::optional<Replay> decodeReplay(std::string_view code) {
     Replay replay;
     replay.seed = readLittleEndian(guarded, 1, 4);
     replay.day = static_cast<Day>(readLittleEndian(guarded, 5, 2));
-    std::optional<std::string> typed = tokenLines(guarded.substr(HEADER_BYTES), &replay.practice);
+    std::optional<std::string> typed =
+        tokenLines(guarded.substr(HEADER_BYTES), &replay.practice, &replay.rankingFound);
     if (!typed || replay.seed != dailySeed(replay.day)) {
         return std::nullopt;
     }

@@ -25,6 +25,8 @@ std::string g_folder = "System";
 bool g_createFolder = false;
 bool g_ownFolder = false;
 bool g_savesReplayed = false;
+bool g_shownFromFiles = false;
+std::optional<bool> g_replayedFilesThere;
 
 // Both files hold the tables normal, easy, hard, one line per place.
 constexpr int TABLE_COUNT = 3;
@@ -281,12 +283,30 @@ void setSavesReplayed(bool replayed) {
     g_savesReplayed = replayed;
 }
 
+void forgetRankingShown() {
+    g_shownFromFiles = false;
+}
+
+bool rankingShownFromFiles() {
+    return g_shownFromFiles;
+}
+
+void replayRankingShows(std::optional<bool> filesThere) {
+    g_replayedFilesThere = filesThere;
+}
+
 void showRanking() {
     RankingTables tables;
-    if (loadTablesLocked(tables) != Store::READ) {
+    for (RankingTable& table : tables) {
+        table.fill(emptyEntry());
+    }
+    const bool read =
+        g_replayedFilesThere ? *g_replayedFilesThere : loadTablesLocked(tables) == Store::READ;
+    if (!read) {
         say("記録がないです\n");
         return;
     }
+    g_shownFromFiles = true;
     unsigned char choice = 0;
     for (;;) {
         say("1.normal 2.easy 3.hard\n");

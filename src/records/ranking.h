@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/players.h"
@@ -54,6 +55,17 @@ std::string shownName(const char* name);
 
 // Shows the table of a difficulty the user chooses.
 void showRanking();
+
+// Whether a table was shown from the files since forgetRankingShown(): with them the user is
+// asked which table, without them not, so a replay of the run must know to read the same keys.
+void forgetRankingShown();
+bool rankingShownFromFiles();
+
+// While a replay plays, showing a table reads no file: it goes as the recorded run's did, asking
+// which table when that run's files were there (`filesThere`, the table shown with its places
+// empty, for the code does not carry them) and saying there is no record when not. Nothing
+// (std::nullopt) returns to reading the files.
+void replayRankingShows(std::optional<bool> filesThere);
 
 // Enters a won game under the human's name into the table of its difficulty.
 void saveRecord(Difficulty difficulty, int32_t turnCount);
