@@ -205,6 +205,28 @@ TEST_F(LogTest, PracticeGamesSayItAndTheirReplaysShowTheSame) {
     EXPECT_EQ(logText(), FIRST_LINE + "2026-12-10 1 gave-up 1 " + codeIn(official) + "\n");
 }
 
+TEST_F(LogTest, ADailyGameLeftInTheMiddleIsTheDaysGivenUp) {
+    // The run ends in the third turn, before the game does: it was the day's official try.
+    attachMemoryTerminal("1\nたろう\n2\n" + repeated("\n1\n", 3), TerminalEncoding::Utf8);
+    DailyGame left;
+    left.day = DAY;
+    left.today = DAY;
+    runDailyGame(left);
+    EXPECT_FALSE(left.end);
+    EXPECT_EQ(logText(), FIRST_LINE + "2026-12-10 2 gave-up 1 -\n");
+    EXPECT_EQ(takeAsideOutput(), "");
+    // The next try that day is practice, from its start to its end.
+    const auto [again, said] = givenUp(DAY, DAY);
+    EXPECT_NE(again.find("\nぬもてか 2026-12-10 ふつう ギブアップ 1ターン（練習）\n"),
+              std::string::npos);
+    EXPECT_TRUE(said.starts_with("今日の公式のゲームはもう終わっています。"));
+    EXPECT_EQ(logText(), FIRST_LINE + "2026-12-10 2 gave-up 1 -\n");
+    // A day's game that ends settles its entry: one line, with its end and its code.
+    const auto [nextDay, saidNextDay] = givenUp(DAY + 1, DAY + 1);
+    EXPECT_EQ(logText(), FIRST_LINE + "2026-12-10 2 gave-up 1 -\n2026-12-11 1 gave-up 1 " +
+                             codeIn(nextDay) + "\n");
+}
+
 // The games of `days` ("2026-12-30 won 12"), each on normal.
 std::vector<PlayRecord> log(const std::vector<std::string>& days) {
     std::vector<PlayRecord> games;

@@ -164,17 +164,20 @@ MatchEnd playMatch(Difficulty difficulty) {
 
 namespace {
 
-MatchEnd playOneGame() {
+MatchEnd playOneGame(void (*gameBegun)(Difficulty difficulty)) {
     enterName();
     const Difficulty difficulty = chooseDifficulty();
     setupComputer(difficulty);
     waitKey();
     say("ゲーム開始！！\n\n");
+    if (gameBegun != nullptr) {
+        gameBegun(difficulty);
+    }
     return playMatch(difficulty);
 }
 
 // The main menu, until the user quits.
-void runMenu(void (*gameEnded)(const MatchEnd& end)) {
+void runMenu(void (*gameEnded)(const MatchEnd& end), void (*gameBegun)(Difficulty difficulty)) {
     for (;;) {
         resetHuman();
         g_turnCount = 0;
@@ -195,7 +198,7 @@ void runMenu(void (*gameEnded)(const MatchEnd& end)) {
                 say("1～3を入力してください\n\n");
             }
         }
-        const MatchEnd end = playOneGame();
+        const MatchEnd end = playOneGame(gameBegun);
         if (gameEnded != nullptr) {
             gameEnded(end);
         }
@@ -208,7 +211,8 @@ int32_t currentTurnCount() {
     return g_turnCount;
 }
 
-int runGame(uint32_t seed, void (*gameEnded)(const MatchEnd& end)) {
+int runGame(uint32_t seed, void (*gameEnded)(const MatchEnd& end),
+            void (*gameBegun)(Difficulty difficulty)) {
     seedRandom(seed);
     g_players[PLAYER_HUMAN] = PlayerRecord{};
     g_players[PLAYER_COMPUTER] = PlayerRecord{};
@@ -216,7 +220,7 @@ int runGame(uint32_t seed, void (*gameEnded)(const MatchEnd& end)) {
         say("\n＊◆＊□＊戦え！ぬもてかゲーム＊■＊◇＊\n\n\n");
         say("プ･･･プレイヤー\nコ･･･コンピュータ\n\n");
         showBoard();
-        runMenu(gameEnded);
+        runMenu(gameEnded, gameBegun);
     } catch (const InputEnded&) {
         // The input is gone, so no answer can come: leave as the menu's quit does.
         sayFarewell();

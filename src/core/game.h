@@ -17,8 +17,10 @@ struct MatchEnd {
 };
 
 // Plays from start-up until the user quits or the input ends. Returns the exit status.
-// `gameEnded`, when set, hears how each game ended, once its own texts are done.
-int runGame(uint32_t seed, void (*gameEnded)(const MatchEnd& end) = nullptr);
+// `gameEnded`, when set, hears how each game ended, once its own texts are done; `gameBegun`
+// hears of each game as its first round is about to begin, with its difficulty.
+int runGame(uint32_t seed, void (*gameEnded)(const MatchEnd& end) = nullptr,
+            void (*gameBegun)(Difficulty difficulty) = nullptr);
 
 // The round the current game plays, 1 in its first; 0 before a game, at the menu.
 int32_t currentTurnCount();

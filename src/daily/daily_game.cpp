@@ -54,7 +54,7 @@ std::string dailyLine(Day day, const MatchEnd& end, bool practice) {
 }
 
 // Says the day's line and replay code once the day's game has ended: what the player shares.
-// A game played here is entered in the play log first, which tells whether it is practice.
+// Its entry in the play log, made as it began, is settled with how it ended.
 void sayDailyResult(const MatchEnd& end) {
     DailyGame& daily = *g_daily;
     if (daily.end) {
@@ -69,10 +69,9 @@ void sayDailyResult(const MatchEnd& end) {
                                      rankingFound})
                      : std::string();
     };
-    const bool entered = !daily.replay && daily.today;
-    if (entered) {
-        const PlayRecord game{daily.day, end.difficulty, end.outcome, end.turns, codeOf(false)};
-        daily.practice = enterDailyGame(game, *daily.today) == Entered::PRACTICE;
+    const bool entered = daily.entered.has_value();
+    if (daily.entered == Entered::OFFICIAL) {
+        settleDailyGame({daily.day, end.difficulty, end.outcome, end.turns, codeOf(false)});
     }
     SharedGame shared;
     shared.date = dayText(daily.day);
@@ -108,6 +107,18 @@ void sayDailyResult(const MatchEnd& end) {
     }
 }
 
+// The day's game is in the play log from its start, as given up in its first turn: one left
+// before its end (the program ended, the page closed) counts as played, so there is one official
+// try a day. Whether it is practice is known from here on.
+void enterDailyGameBegun(Difficulty difficulty) {
+    DailyGame& daily = *g_daily;
+    if (daily.entered || daily.end || daily.replay || !daily.today) {
+        return;
+    }
+    daily.entered = enterDailyGame({daily.day, difficulty, Outcome::GAVE_UP, 1, ""}, *daily.today);
+    daily.practice = daily.entered == Entered::PRACTICE;
+}
+
 }  // namespace
 
 int runDailyGame(DailyGame& daily) {
@@ -119,7 +130,7 @@ int runDailyGame(DailyGame& daily) {
         forgetRankingShown();
     }
     startRecording();
-    const int status = runGame(dailySeed(daily.day), sayDailyResult);
+    const int status = runGame(dailySeed(daily.day), sayDailyResult, enterDailyGameBegun);
     stopRecording();
     replayRankingShows(std::nullopt);
     g_daily = nullptr;

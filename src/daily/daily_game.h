@@ -7,6 +7,7 @@
 #include "core/game.h"
 #include "core/players.h"
 #include "daily/day.h"
+#include "daily/play_log.h"
 
 namespace numoteka {
 
@@ -24,6 +25,9 @@ struct DailyGame {
     bool practice = false;
     // A replay: whether the run it plays back showed the ranking from the player's files.
     bool rankingFound = false;
+    // How the game was entered in the play log as it began; nothing before, for a replay and
+    // without `today`.
+    std::optional<Entered> entered;
     std::optional<MatchEnd> end;
     char name[sizeof PlayerRecord::name] = {};
 };

@@ -23,6 +23,8 @@ constexpr Format<const char*, int> LOG_SET_ASIDE =
 constexpr Format<> LOG_UNREADABLE = "プレイ記録を読めませんでした\n";
 constexpr Format<> LOG_NOT_WRITTEN =
     "プレイ記録に書けませんでした（このゲームは成績に入りません）\n";
+constexpr Format<> END_NOT_WRITTEN =
+    "プレイ記録にこのゲームの結果を書けませんでした（ギブアップとして残ります）\n";
 
 // The words for the outcomes, by Outcome.
 constexpr std::string_view OUTCOME_NAMES[] = {"won", "lost", "gave-up"};
@@ -168,6 +170,34 @@ Entered enterDailyGame(const PlayRecord& game, Day today) {
     }
     endAside();
     return entered;
+}
+
+bool settleDailyGame(const PlayRecord& game) {
+    const std::string& folder = rankingFolder();
+    beginAside();
+    bool settled = false;
+    StoreLock alone(folder, true);
+    std::optional<std::vector<PlayRecord>> games;
+    if (alone.held()) {
+        games = loadLog(folder, true);
+    }
+    if (games) {
+        const auto begun =
+            std::find_if(games->rbegin(), games->rend(),
+                         [&](const PlayRecord& kept) { return kept.day == game.day; });
+        if (begun != games->rend()) {
+            *begun = game;
+        } else {
+            games->push_back(game);  // its entry gone meanwhile: the game is the day's still
+        }
+        settled = replaceStoreFile(folder, PLAY_LOG_FILE, playLogText(*games));
+    }
+    settled = alone.release() && settled;
+    if (!settled) {
+        say(END_NOT_WRITTEN);
+    }
+    endAside();
+    return settled;
 }
 
 std::optional<std::vector<PlayRecord>> readPlayLog(bool repair) {

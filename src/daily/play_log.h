@@ -1,6 +1,6 @@
 // The play log: every official daily game of the player, one a day, kept in a text file beside
 // the ranking files and written as they are (whole, under the store's lock). The first daily
-// game that a day in Japan sees end is its official one; games of a day that has one already,
+// game that a day in Japan sees begin is its official one; games of a day that has one already,
 // and games of days gone by, are practice, and the log keeps none of them.
 //
 // The file: the line "numoteka play log 1", then a line a game: its date, difficulty (1 normal,
@@ -48,9 +48,14 @@ enum class Entered {
     UNRECORDED,  // would be the official game, but the log could not be written (said aside)
 };
 
-// Enters a daily game that ended, played on a run that began on `today` (in Japan), in the log
-// of the ranking folder, which it makes as a save does.
+// Enters a daily game, played on a run that began on `today` (in Japan), in the log of the
+// ranking folder, which it makes as a save does. The daily game enters its game as it begins,
+// as given up, so that a game left before its end counts as played, and settles it at its end.
 Entered enterDailyGame(const PlayRecord& game, Day today);
+
+// Settles the entry of a day's official game, entered as given up when it began, with how the
+// game ended; false (said aside) when the log could not be written, and the entry stays.
+bool settleDailyGame(const PlayRecord& game);
 
 // The games of the log; none when there is no folder or log yet. Nothing when it cannot be read
 // (said aside). Unless `repair` is false (a replay, which writes nothing), a damaged log is set
