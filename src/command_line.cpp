@@ -145,6 +145,7 @@ constexpr int REPLAY_SPEEDS[] = {0, 1, 2, 4};
 // Plays back `replay` as the daily game of its day, which it never saves.
 int playReplay(Replay& replay, std::optional<int> speed) {
     setSavesReplayed(true);
+    showTypedControls(true);
     // Paced for a person who watches; to a pipe or a file at once.
     setPaceSpeed(speed.value_or(terminalIsWatched() ? 1 : 0));
     const std::string date = dayText(replay.day);

@@ -243,6 +243,22 @@ TEST(Daily, ARankingLookedAtBeforeTheGamePlaysBackAsItWasShown) {
               std::string::npos);
 }
 
+TEST(Daily, AReplayedNameNeverDrivesTheTerminal) {
+    // A code made with an escape sequence for a name: the game played shows the name as typed,
+    // its replay with the control bytes as "?".
+    const Day day = 9800;
+    const std::string typed = "1\na\x1b[2J\x7f\n1\n\n\n3\n";
+    const std::string code = encodeReplay({dailySeed(day), day, typed});
+    const ProgramRun played = runBinary({{"--daily=" + dayText(day)}, typed});
+    EXPECT_NE(played.out.find("\na\x1b[2J\x7fさんの番です（1ターン目）\n"), std::string::npos);
+    const ProgramRun replayed = runBinary({{"--replay=" + code}, ""});
+    EXPECT_NE(replayed.out.find("\na?[2J?さんの番です（1ターン目）\n"), std::string::npos)
+        << replayed.out;
+    EXPECT_EQ(replayed.out.find_first_of("\x1b\x7f"), std::string::npos);
+    // Tabs and line feeds of the game's own texts stay.
+    EXPECT_NE(replayed.out.find("\t･･････強さ：normal\n"), std::string::npos);
+}
+
 TEST(Daily, LongLinesPlayBackAndTooMuchTypedLeavesNoCode) {
     // A name longer than a piece of input, refused: played back, the same screen.
     const std::string typed = "1\n" + std::string(5000, 'x') + "\nA\n";

@@ -53,6 +53,7 @@ Pace g_pace;
 
 OutputBuffer g_output;
 Look g_look = LOOK_UTF8;
+bool g_typedControlsShown = false;
 
 void growOutput(size_t most) {
     const size_t capacity = std::max(2 * g_output.capacity, g_output.size + most);
@@ -429,6 +430,10 @@ void setPaceSpeed(int speed) {
 
 void setAutoAdvance(int milliseconds) {
     g_pace.controls.autoAdvance = milliseconds;
+}
+
+void showTypedControls(bool shown) {
+    g_typedControlsShown = shown;
 }
 
 void setHalfWidthDigits(bool narrowed) {

@@ -208,6 +208,11 @@ void setAutoAdvance(int milliseconds);
 // Whether full-width digits answer menus from the start.
 void setHalfWidthDigits(bool narrowed);
 
+// A replay's names are a stranger's bytes: with `shown`, a text said through a format (a name)
+// shows its control bytes (all but the line feed and the tab) as "?", as the ranking does, so
+// that no replayed name can drive the terminal. The game's own texts hold none.
+void showTypedControls(bool shown);
+
 // Whether standard output is a terminal that a person watches (not a pipe or a file).
 bool terminalIsWatched();
 

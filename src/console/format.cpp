@@ -171,6 +171,27 @@ char* fillFormat(char* at, const PreparedFormat& prepared, const FormatValue* va
     return copyBytes(at, literals.back().data(), literals.back().size());
 }
 
+// Control bytes but the line feed and the tab: what a terminal acts on rather than shows.
+bool isControl(char byte) {
+    const auto value = static_cast<unsigned char>(byte);
+    return (value < 0x20 && byte != '\n' && byte != '\t') || value == 0x7F;
+}
+
+bool holdsControl(const char* text) {
+    for (; *text != '\0'; ++text) {
+        if (isControl(*text)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string withControlsShown(const char* text) {
+    std::string shown(text);
+    std::replace_if(shown.begin(), shown.end(), isControl, '?');
+    return shown;
+}
+
 }  // namespace
 
 void forgetPreparedFormats() {
@@ -192,6 +213,24 @@ void sayValues(const char* format, const FormatValue* values) {
         const std::string_view text = prepared.plainText[look];
         outputWritten(copyBytes(outputRoom(text.size()), text.data(), text.size()));
         return;
+    }
+    bool controls = false;
+    for (size_t i = 0; g_typedControlsShown && prepared.takesText && i < prepared.directives.size();
+         ++i) {
+        controls = controls || (prepared.directives[i].kind == 's' && holdsControl(values[i].text));
+    }
+    std::vector<std::string> shownTexts;
+    std::vector<FormatValue> shownValues;
+    if (controls) {
+        shownTexts.reserve(prepared.directives.size());
+        for (size_t i = 0; i < prepared.directives.size(); ++i) {
+            shownValues.push_back(values[i]);
+            if (prepared.directives[i].kind == 's') {
+                shownTexts.push_back(withControlsShown(values[i].text));
+                shownValues.back().text = shownTexts.back().c_str();
+            }
+        }
+        values = shownValues.data();
     }
     bool loneLead = false;
     for (size_t i = 0; look != LOOK_CP932 && prepared.takesText && i < prepared.directives.size();

@@ -27,6 +27,8 @@ struct OutputBuffer {
 
 extern OutputBuffer g_output;
 extern Look g_look;
+// Whether the texts said through formats show their control bytes as "?" (showTypedControls()).
+extern bool g_typedControlsShown;
 
 // Makes room for `most` more bytes when the buffer has less.
 void growOutput(size_t most);
