@@ -22,9 +22,10 @@
 
 // clang-format off
 
-// Takes the lock `name`, waiting at most `waitMilliseconds`, and then loads the files as the
-// browser's storage holds them. Returns the lock's number, or 0 when it did not come.
-EM_ASYNC_JS(int, numoteka_storage_lock, (const char* name, int exclusive, int waitMilliseconds), {
+// Takes the lock `name` of the files in `folder`, waiting at most `waitMilliseconds`, and then
+// loads the files as the browser's storage holds them. Returns the lock's number, or 0 when it
+// did not come.
+EM_ASYNC_JS(int, numoteka_storage_lock, (const char* name, const char* folder, int exclusive, int waitMilliseconds), {
     const locks = Module["numotekaLocks"] = Module["numotekaLocks"] || { next: 1, held: {} };
     const lockName = UTF8ToString(name);
     let release = () => {};
@@ -52,16 +53,31 @@ EM_ASYNC_JS(int, numoteka_storage_lock, (const char* name, int exclusive, int wa
         return 0;
     }
     const lock = locks.next++;
-    locks.held[lock] = { exclusive: exclusive, release: release };
+    locks.held[lock] = { exclusive: exclusive, release: release, folder: UTF8ToString(folder) };
     return lock;
 });
 
 // Writes what changed to the browser's storage if the lock is exclusive, then lets go of it.
-// Returns 0 when the storage could not be written.
+// Returns 0 when the storage could not be written. FS.syncfs(false) takes a file for changed only
+// when its time differs from the stored one, and two saves within one tick of the clock (or a
+// clock that stands still) would leave the second unwritten: the folder's files get a time that
+// is later than any this page gave before, so that the storage always gets what was written.
 EM_ASYNC_JS(int, numoteka_storage_unlock, (int lock), {
     const locks = Module["numotekaLocks"];
     const held = locks.held[lock];
     delete locks.held[lock];
+    if (held.exclusive) {
+        const stamp = locks.stamp = Math.max(Date.now(), (locks.stamp || 0) + 1);
+        try {
+            for (const entry of FS.readdir(held.folder)) {
+                const path = held.folder + "/" + entry;
+                if (FS.isFile(FS.stat(path).mode)) {
+                    FS.utime(path, stamp, stamp);
+                }
+            }
+        } catch (error) {
+        }
+    }
     const kept = !held.exclusive ||
                  (await new Promise((resolve) => FS.syncfs(false, (error) => resolve(!error))));
     held.release();
@@ -73,8 +89,9 @@ EM_ASYNC_JS(int, numoteka_storage_unlock, (int lock), {
 namespace numoteka {
 
 StoreLock::StoreLock(const std::string& folder, bool exclusive) {
-    const int lock = numoteka_storage_lock(("numoteka ranking " + folder).c_str(),
-                                           exclusive ? 1 : 0, g_rankingFaults.lockWaitMilliseconds);
+    const int lock =
+        numoteka_storage_lock(("numoteka ranking " + folder).c_str(), folder.c_str(),
+                              exclusive ? 1 : 0, g_rankingFaults.lockWaitMilliseconds);
     if (lock > 0) {
         lock_ = lock;
         held_ = true;
